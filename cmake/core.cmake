@@ -1,0 +1,22 @@
+# wendrel_core: everything below the windows. Platform files are chosen here;
+# the headers are shared.
+add_library(wendrel_core STATIC
+    support/text.cpp
+    net/url.cpp
+    net/http.cpp
+    net/ssdp.cpp
+    upnp/soap.cpp
+    upnp/description.cpp
+    upnp/gateway.cpp
+    upnp/port_mapping.cpp
+)
+target_include_directories(wendrel_core PUBLIC ${PROJECT_SOURCE_DIR})
+
+if(WIN32)
+    target_sources(wendrel_core PRIVATE net/socket_win32.cpp support/xml_msxml.cpp)
+    target_link_libraries(wendrel_core PUBLIC ws2_32 iphlpapi ole32 oleaut32 uuid)
+else()
+    find_package(pugixml REQUIRED)
+    target_sources(wendrel_core PRIVATE net/socket_posix.cpp support/xml_pugi.cpp)
+    target_link_libraries(wendrel_core PUBLIC pugixml::pugixml)
+endif()

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "support/smart_ptr.h"
+
+// Bounds of one exchange, whatever the server does: the connect and every
+// silence end after the caller's time-out; the whole exchange ends after
+// kHttpDeadlineMs; a response is cut off (and fails) past kHttpMaxResponseBytes.
+constexpr int kHttpTimeoutMs = 3000;
+constexpr int kHttpDeadlineMs = 10000;
+constexpr unsigned kHttpMaxHeaderBytes = 64 * 1024;
+constexpr unsigned kHttpMaxResponseBytes = 2 * 1024 * 1024;
+
+// One HTTP/1.1 exchange over one TCP connection.
+class cHTTP {
+public:
+    cHTTP();
+    virtual ~cHTTP();
+
+    // Connects (within connectTimeoutMs) and starts the request. Only
+    // well-formed "http://" URLs are opened.
+    bool Open(const char* method, const char* url, int connectTimeoutMs = kHttpTimeoutMs);
+    void SetHeader(const char* name, const char* value);
+    bool Send(const char* body);
+    // Reads one response, honouring Content-Length and chunked framing, else
+    // until the server closes; fails on silence of timeoutMs before a complete
+    // response has arrived only when nothing arrived at all.
+    bool Receive(int timeoutMs);
+    int GetStatus() const;
+    const char* GetBody() const;
+
+    class impl;
+
+private:
+    cHTTP(const cHTTP&) = delete;
+    cHTTP& operator=(const cHTTP&) = delete;
+    smart_ptr<impl> pimpl;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "upnp/soap.h"
+#include "upnp/upnp.h"
+
+// The one implementation of cUPnP; everything it learns lives in `soap`.
+class cUPnP::impl : public cUPnP {
+public:
+    bool Discover(int timeoutMs) override;
+    void Reset() override;
+    const char* GetModelName() override;
+    bool GetExternalAddress(std::string& out) override;
+    bool GetLocalAddress(std::string& out) override;
+    bool GetPortMappingEntry(int index, cEntry& out) override;
+    bool AddPortMapping(const cEntry& entry) override;
+    bool DeletePortMapping(const cEntry& entry) override;
+
+    cSOAP soap;
+};

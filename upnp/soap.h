@@ -1,0 +1,43 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/smart_ptr.h"
+
+// What the client knows about the gateway's connection service, and one
+// control action at a time: clear, set the arguments, call, read the results.
+class cSOAP {
+public:
+    cSOAP();
+    virtual ~cSOAP();
+
+    void Reset();
+    void ClearArguments();
+    void SetArgument(const char* name, const char* value);
+    // True exactly when the gateway answered with status 200.
+    bool Call(const char* action);
+    const char* GetResult(const char* name);
+    const char* GetModelName();
+    const std::string& GetControlUrl() const;
+    const std::string& GetServiceType() const;
+
+    // Fetches the description and finds the service: serviceType first, then the
+    // other searched types; for each the exact type, then a higher version.
+    bool LoadDescription(const char* descriptionUrl, const char* serviceType,
+                         const std::vector<std::string>& otherTypes = {});
+
+    // The request body Call sends for action with the current arguments.
+    std::string ComposeBody(const char* action) const;
+
+    class impl;
+
+private:
+    cSOAP(const cSOAP&) = delete;
+    cSOAP& operator=(const cSOAP&) = delete;
+    smart_ptr<impl> pimpl;
+};
+
+// `&`, `<`, `>` and `"` as XML entities.
+std::string EscapeXml(const std::string& text);

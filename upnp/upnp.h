@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+// The gateway client: finds the Internet gateway's connection service and
+// speaks its port-mapping actions. Reached only through GetInstance().
+class cUPnP {
+public:
+    // One port mapping as it travels between a front end and the gateway.
+    struct cEntry {
+        bool enabled = false;
+        int externalPort = 0;
+        int internalPort = 0;
+        std::string protocol;
+        std::string internalClient;
+        std::string description;
+    };
+
+    static cUPnP& GetInstance();
+
+    virtual ~cUPnP() = default;
+    virtual bool Discover(int timeoutMs) = 0;
+    virtual void Reset() = 0;
+    virtual const char* GetModelName() = 0;
+    virtual bool GetExternalAddress(std::string& out) = 0;
+    virtual bool GetLocalAddress(std::string& out) = 0;
+    virtual bool GetPortMappingEntry(int index, cEntry& out) = 0;
+    virtual bool AddPortMapping(const cEntry& entry) = 0;
+    virtual bool DeletePortMapping(const cEntry& entry) = 0;
+
+    class impl;
+};
+
+// The service types searched for, in this order.
+constexpr const char* kWanIpConnection = "urn:schemas-upnp-org:service:WANIPConnection:1";
+constexpr const char* kWanPppConnection = "urn:schemas-upnp-org:service:WANPPPConnection:1";
+
+// Front ends stop reading the mapping table after this many indices: a gateway
+// that answers every index with success would otherwise be read forever.
+constexpr int kMaxMappingEntries = 4096;
