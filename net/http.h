@@ -21,9 +21,10 @@ public:
     bool Open(const char* method, const char* url, int connectTimeoutMs = kHttpTimeoutMs);
     void SetHeader(const char* name, const char* value);
     bool Send(const char* body);
-    // Reads one response, honouring Content-Length and chunked framing, else
-    // until the server closes; fails on silence of timeoutMs before a complete
-    // response has arrived only when nothing arrived at all.
+    // Reads one response: complete by its Content-Length or chunked framing,
+    // else when the server closes. Silence of timeoutMs or the deadline end the
+    // read with what has arrived; false when nothing arrived or the response
+    // grew past the cap. True for any status.
     bool Receive(int timeoutMs);
     int GetStatus() const;
     const char* GetBody() const;

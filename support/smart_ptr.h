@@ -11,7 +11,7 @@ public:
     explicit smart_ptr(T* object) : data(object ? new cData(object) : nullptr) {}
     virtual ~smart_ptr() { Release(); }
 
-    T* Get() const { return data ? data->pointer : nullptr; }
+    T* Get() const { return data ? static_cast<cData*>(data)->pointer : nullptr; }
     T* operator->() const { return Get(); }
 
     // Counting hooks; nothing in the program shares a pointer, tests do.

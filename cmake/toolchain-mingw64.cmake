@@ -1,0 +1,26 @@
+# Cross-build for 64-bit Windows with MinGW-w64. The -posix compilers provide
+# std::thread, which GoogleTest needs; everything links statically so that the
+# executables need only system DLLs.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(WENDREL_MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${WENDREL_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${WENDREL_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${WENDREL_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${WENDREL_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Sources are UTF-8; every narrow literal becomes Shift-JIS, the ANSI code page
+# the program speaks. Resources are read as UTF-8 too: without -c 65001 windres
+# silently mangles the Japanese texts.
+set(CMAKE_CXX_FLAGS_INIT "-finput-charset=UTF-8 -fexec-charset=CP932")
+set(CMAKE_RC_FLAGS_INIT "-c 65001")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+# ctest runs the test executables under Wine, in a prepared prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

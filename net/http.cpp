@@ -1,0 +1,202 @@
+#include "net/http.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+#include "net/socket.h"
+#include "net/url.h"
+#include "support/text.h"
+
+namespace {
+
+using cClock = std::chrono::steady_clock;
+
+enum class eFraming { kUntilClose, kLength, kChunked };
+
+// Where the header section ends: after the first empty line (LF or CR LF).
+size_t HeaderEnd(const std::string& response) {
+    for (size_t at = response.find('\n'); at != std::string::npos;
+         at = response.find('\n', at + 1)) {
+        const size_t next = at + 1;
+        if (next < response.size() && response[next] == '\n')
+            return next + 1;
+        if (next + 1 < response.size() && response[next] == '\r' && response[next + 1] == '\n')
+            return next + 2;
+    }
+    return std::string::npos;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Decodes a chunked body as far as it has arrived. True once the last chunk
+// is in; `malformed` when a chunk size cannot be read or exceeds the cap.
+bool DecodeChunked(const std::string& raw, std::string& body, bool& malformed) {
+    body.clear();
+    malformed = false;
+    for (size_t at = 0;;) {
+        const size_t lineEnd = raw.find('\n', at);
+        if (lineEnd == std::string::npos)
+            return false;
+        unsigned long long size = 0;
+        size_t digits = 0;
+        for (size_t i = at; i < lineEnd && HexDigit(raw[i]) >= 0; ++i, ++digits) {
+            size = size * 16 + static_cast<unsigned>(HexDigit(raw[i]));
+            if (size > kHttpMaxResponseBytes) {
+                malformed = true;
+                return false;
+            }
+        }
+        if (digits == 0) {
+            malformed = true;
+            return false;
+        }
+        at = lineEnd + 1;
+        if (size == 0)
+            return true; // trailers are not needed
+        if (raw.size() < at + size)
+            return false;
+        body.append(raw, at, size);
+        const size_t dataEnd = raw.find('\n', at + size);
+        if (dataEnd == std::string::npos)
+            return false;
+        at = dataEnd + 1;
+    }
+}
+
+// The framing the response headers announce. A Content-Length that is not a
+// plain decimal number is ignored: the body then runs until the close.
+eFraming ReadFraming(const std::string& headers, unsigned long long& contentLength) {
+    eFraming framing = eFraming::kUntilClose;
+    for (std::string line : SplitLines(headers)) {
+        const std::string name = SplitPair(line, ":");
+        if (CompareNoCase(name.c_str(), "Transfer-Encoding") == 0 &&
+            CompareNoCase(line.c_str(), "chunked") == 0)
+            return eFraming::kChunked;
+        if (CompareNoCase(name.c_str(), "Content-Length") == 0 && !line.empty() &&
+            line.size() <= 10 && line.find_first_not_of("0123456789") == std::string::npos) {
+            framing = eFraming::kLength;
+            contentLength = std::stoull(line);
+        }
+    }
+    return framing;
+}
+
+} // namespace
+
+class cHTTP::impl {
+public:
+    cSocketTCP tcp;
+    int status = 0;
+    std::string buffer;
+    int timeoutMs = kHttpTimeoutMs;
+
+    void Reset() {
+        tcp.Close();
+        status = 0;
+        buffer.clear();
+    }
+    bool ReadResponse(int silenceMs, std::string& response, std::string& body);
+};
+
+cHTTP::cHTTP() : pimpl(new impl) {}
+
+cHTTP::~cHTTP() = default;
+
+bool cHTTP::Open(const char* method, const char* url, int connectTimeoutMs) {
+    impl& self = *pimpl.Get();
+    self.Reset();
+    self.timeoutMs = connectTimeoutMs;
+    cHttpUrl parts;
+    if (!self.tcp.Create() || !ParseHttpUrl(url, parts) ||
+        !self.tcp.Connect(parts.host.c_str(), parts.port, connectTimeoutMs))
+        return false;
+    self.buffer = FormatString("%s %s HTTP/1.1\r\n", method, parts.path.c_str());
+    self.buffer += FormatString("HOST: %s:%d\r\n", parts.host.c_str(), parts.port);
+    return true;
+}
+
+void cHTTP::SetHeader(const char* name, const char* value) {
+    pimpl->buffer += FormatString("%s: %s\r\n", name, value);
+}
+
+bool cHTTP::Send(const char* body) {
+    impl& self = *pimpl.Get();
+    if (self.buffer.empty())
+        return false;
+    const std::string content(body);
+    if (!content.empty())
+        self.buffer += FormatString("Content-Length: %d\r\n", static_cast<int>(content.size()));
+    self.buffer += "\r\n";
+    self.buffer += content;
+    return self.tcp.Send(self.buffer, self.timeoutMs);
+}
+
+// Gathers one response: until its framing says it is complete, the server
+// closes, it falls silent for silenceMs, or the deadline passes. What arrived
+// by then is the response; one that grows past the cap is refused.
+bool cHTTP::impl::ReadResponse(int silenceMs, std::string& response, std::string& body) {
+    const cClock::time_point deadline = cClock::now() + std::chrono::milliseconds(kHttpDeadlineMs);
+    eFraming framing = eFraming::kUntilClose;
+    size_t headerEnd = std::string::npos;
+    unsigned long long contentLength = 0;
+    std::string block;
+    for (bool complete = false; !complete;) {
+        const long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - cClock::now()).count();
+        if (left <= 0 || !tcp.Recv(block, static_cast<int>(std::min<long long>(silenceMs, left))))
+            break;
+        response.append(block, 0, block.size() - 1); // without the terminating zero
+        if (response.size() > kHttpMaxResponseBytes)
+            return false;
+        if (headerEnd == std::string::npos) {
+            headerEnd = HeaderEnd(response);
+            if (headerEnd == std::string::npos) {
+                if (response.size() > kHttpMaxHeaderBytes)
+                    return false;
+                continue;
+            }
+            framing = ReadFraming(response.substr(0, headerEnd), contentLength);
+        }
+        if (framing == eFraming::kLength)
+            complete = response.size() - headerEnd >= contentLength;
+        if (framing == eFraming::kChunked) {
+            bool malformed = false;
+            complete = DecodeChunked(response.substr(headerEnd), body, malformed) || malformed;
+        }
+    }
+    if (response.empty())
+        return false;
+    if (headerEnd == std::string::npos)
+        body.clear(); // headers ran to the end of the data
+    else if (framing == eFraming::kLength)
+        body = response.substr(headerEnd, contentLength);
+    else if (framing == eFraming::kUntilClose)
+        body = response.substr(headerEnd);
+    return true;
+}
+
+bool cHTTP::Receive(int timeoutMs) {
+    impl& self = *pimpl.Get();
+    std::string response, body;
+    if (!self.ReadResponse(timeoutMs, response, body))
+        return false;
+    const std::vector<std::string> lines = SplitLines(response.substr(0, response.find('\n')));
+    const std::vector<std::string> words =
+        lines.empty() ? std::vector<std::string>() : Split(lines.front(), " \t");
+    self.status = words.size() < 2 ? 0 : ReadInt(words[1]);
+    self.buffer = body;
+    return true;
+}
+
+int cHTTP::GetStatus() const { return pimpl->status; }
+
+const char* cHTTP::GetBody() const { return pimpl->buffer.c_str(); }

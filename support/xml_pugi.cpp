@@ -1,0 +1,95 @@
+#include "support/xml.h"
+
+#include <cstring>
+
+#include <pugixml.hpp>
+
+#include "support/text.h"
+
+// pugixml matches element names as written, so unprefixed expressions find
+// elements under a default namespace, as the selections expect.
+class cXML::cDocument {
+public:
+    pugi::xml_document document;
+};
+
+namespace {
+
+// Text of the node and all its descendants, concatenated and trimmed. Walks
+// the tree without recursion: a hostile document may nest very deeply.
+std::string DescendantText(pugi::xml_node node) {
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+        return Trim(node.value());
+    std::string text;
+    for (pugi::xml_node at = node.first_child(); at && at != node;) {
+        if (at.type() == pugi::node_pcdata || at.type() == pugi::node_cdata)
+            text += at.value();
+        if (at.first_child()) {
+            at = at.first_child();
+            continue;
+        }
+        while (at != node && !at.next_sibling())
+            at = at.parent();
+        if (at != node)
+            at = at.next_sibling();
+    }
+    return Trim(text);
+}
+
+const char* LocalName(const char* name) {
+    const char* colon = std::strrchr(name, ':');
+    return colon ? colon + 1 : name;
+}
+
+void FillChildMap(std::map<std::string, std::string>& values, pugi::xml_node parent) {
+    for (pugi::xml_node child : parent.children())
+        if (child.type() == pugi::node_element)
+            values[child.name()] = DescendantText(child);
+}
+
+} // namespace
+
+cXML::cXML() : document(new cDocument) {}
+
+cXML::~cXML() = default;
+
+void cXML::Load(const char* text) {
+    // The text is taken to be in the narrow code page (UTF-8 here) whatever its
+    // declaration names; DOCTYPE and entity declarations are skipped, not expanded.
+    document->document.load_buffer(text, std::strlen(text), pugi::parse_default, pugi::encoding_utf8);
+}
+
+std::string cXML::SelectText(const char* expression) {
+    try {
+        const pugi::xpath_node selected = document->document.select_node(expression);
+        if (selected.node())
+            return DescendantText(selected.node());
+        if (selected.attribute())
+            return Trim(selected.attribute().value());
+    } catch (const pugi::xpath_exception&) {
+    }
+    return std::string();
+}
+
+bool cXML::SelectMap(std::map<std::string, std::string>& values, const char* expression) {
+    values.clear();
+    try {
+        for (const pugi::xpath_node& selected : document->document.select_nodes(expression))
+            if (selected.node())
+                values[selected.node().name()] = DescendantText(selected.node());
+        return true;
+    } catch (const pugi::xpath_exception&) {
+        values.clear();
+        return false;
+    }
+}
+
+bool cXML::SelectChildMap(std::map<std::string, std::string>& values, const char* localName) {
+    values.clear();
+    const pugi::xml_node found = document->document.find_node([localName](pugi::xml_node node) {
+        return node.type() == pugi::node_element && std::strcmp(LocalName(node.name()), localName) == 0;
+    });
+    if (found)
+        FillChildMap(values, found);
+    return true;
+}

@@ -1,0 +1,72 @@
+#include <string>
+#include <vector>
+
+#include "net/http.h"
+#include "net/url.h"
+#include "support/text.h"
+#include "support/xml.h"
+#include "upnp/soap_impl.h"
+
+namespace {
+
+// Service versions looked for when the searched one is not described: an
+// IGDv2 gateway describes ":2" and still accepts ":1" requests.
+constexpr int kHighestServiceVersion = 9;
+
+std::string ControlUrlText(cXML& description, const std::string& type) {
+    return description.SelectText(
+        FormatString("//service[serviceType=\"%s\"]/controlURL", type.c_str()).c_str());
+}
+
+// The controlURL text of the first described service that stands for type:
+// the exact type, else the same service at a higher version.
+std::string FindControlUrlText(cXML& description, const std::string& type) {
+    std::string text = ControlUrlText(description, type);
+    const size_t colon = type.rfind(':');
+    if (!text.empty() || colon == std::string::npos)
+        return text;
+    const std::string service = type.substr(0, colon + 1);
+    for (int version = ReadInt(type.substr(colon + 1)) + 1;
+         version <= kHighestServiceVersion && text.empty(); ++version)
+        text = ControlUrlText(description, service + DecimalText(version));
+    return text;
+}
+
+} // namespace
+
+bool cSOAP::impl::LoadDescription(const char* descriptionUrl, const char* type,
+                                  const std::vector<std::string>& otherTypes) {
+    controlUrl.clear();
+    serviceType.clear();
+    arguments.clear();
+
+    cHTTP http;
+    http.Open("GET", descriptionUrl);
+    http.Send("");
+    if (!http.Receive(kHttpTimeoutMs) || http.GetStatus() != 200)
+        return false;
+    cXML description;
+    description.Load(http.GetBody());
+
+    // The answered type first; a gateway may answer a search for a service it
+    // does not have (miniupnpd echoes the PPP search), so the others follow.
+    std::vector<std::string> candidates{type};
+    candidates.insert(candidates.end(), otherTypes.begin(), otherTypes.end());
+    for (const std::string& candidate : candidates) {
+        const std::string text = FindControlUrlText(description, candidate);
+        if (text.empty())
+            continue;
+        std::string base = description.SelectText("//URLBase");
+        if (base.empty())
+            base = descriptionUrl;
+        const std::string resolved = ResolveUrl(base, text);
+        cHttpUrl parsed;
+        if (!ParseHttpUrl(resolved, parsed))
+            return false;
+        controlUrl = resolved;
+        serviceType = candidate;
+        modelName = description.SelectText("//device/modelName");
+        return true;
+    }
+    return false;
+}

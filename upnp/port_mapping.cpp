@@ -1,0 +1,45 @@
+#include "support/text.h"
+#include "upnp/gateway_impl.h"
+
+bool cUPnP::impl::GetExternalAddress(std::string& out) {
+    soap.ClearArguments();
+    if (!soap.Call("GetExternalIPAddress"))
+        return false;
+    out = soap.GetResult("NewExternalIPAddress");
+    return true;
+}
+
+bool cUPnP::impl::GetPortMappingEntry(int index, cEntry& out) {
+    soap.ClearArguments();
+    soap.SetArgument("NewPortMappingIndex", DecimalText(index).c_str());
+    if (!soap.Call("GetGenericPortMappingEntry"))
+        return false;
+    out.enabled = ReadInt(soap.GetResult("NewEnabled")) != 0;
+    out.externalPort = ReadInt(soap.GetResult("NewExternalPort"));
+    out.internalPort = ReadInt(soap.GetResult("NewInternalPort"));
+    out.protocol = soap.GetResult("NewProtocol");
+    out.internalClient = soap.GetResult("NewInternalClient");
+    out.description = soap.GetResult("NewPortMappingDescription");
+    return true;
+}
+
+bool cUPnP::impl::AddPortMapping(const cEntry& entry) {
+    soap.ClearArguments();
+    soap.SetArgument("NewRemoteHost", "");
+    soap.SetArgument("NewEnabled", entry.enabled ? "1" : "0");
+    soap.SetArgument("NewProtocol", entry.protocol.c_str());
+    soap.SetArgument("NewExternalPort", DecimalText(entry.externalPort).c_str());
+    soap.SetArgument("NewInternalPort", DecimalText(entry.internalPort).c_str());
+    soap.SetArgument("NewInternalClient", entry.internalClient.c_str());
+    soap.SetArgument("NewPortMappingDescription", entry.description.c_str());
+    soap.SetArgument("NewLeaseDuration", "0");
+    return soap.Call("AddPortMapping");
+}
+
+bool cUPnP::impl::DeletePortMapping(const cEntry& entry) {
+    soap.ClearArguments();
+    soap.SetArgument("NewRemoteHost", "");
+    soap.SetArgument("NewProtocol", entry.protocol.c_str());
+    soap.SetArgument("NewExternalPort", DecimalText(entry.externalPort).c_str());
+    return soap.Call("DeletePortMapping");
+}

@@ -1,0 +1,89 @@
+#include "upnp/soap.h"
+
+#include <sstream>
+
+#include "net/http.h"
+#include "support/xml.h"
+#include "upnp/soap_impl.h"
+
+std::string EscapeXml(const std::string& text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        default: escaped += c;
+        }
+    }
+    return escaped;
+}
+
+cSOAP::cSOAP() : pimpl(new impl) {}
+
+cSOAP::~cSOAP() = default;
+
+void cSOAP::Reset() {
+    pimpl->controlUrl.clear();
+    pimpl->serviceType.clear();
+    pimpl->arguments.clear();
+}
+
+void cSOAP::ClearArguments() { pimpl->arguments.clear(); }
+
+void cSOAP::SetArgument(const char* name, const char* value) { pimpl->arguments[name] = value; }
+
+std::string cSOAP::ComposeBody(const char* action) const {
+    const impl& self = *pimpl.Get();
+    std::ostringstream body;
+    body << "<?xml version=\"1.0\"?>\n"
+         << "<SOAP-ENV:Envelope"
+         << " xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
+         << " SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\n"
+         << "<SOAP-ENV:Body>\n"
+         << "\n"
+         << "\n"
+         << "<m:" << action << " xmlns:m=\"" << self.serviceType << "\">\n";
+    // std::map orders std::string keys byte-wise (char_traits compares as unsigned).
+    for (const auto& argument : self.arguments)
+        body << "<" << argument.first << ">" << EscapeXml(argument.second) << "</"
+             << argument.first << ">\n";
+    body << "</m:" << action << ">\n"
+         << "</SOAP-ENV:Body>\n"
+         << "</SOAP-ENV:Envelope>\n";
+    return body.str();
+}
+
+bool cSOAP::Call(const char* action) {
+    impl& self = *pimpl.Get();
+    const std::string body = ComposeBody(action);
+    cHTTP http;
+    http.Open("POST", self.controlUrl.c_str());
+    // Quoted, as the UPnP architecture requires; some gateways refuse it bare.
+    const std::string soapAction = "\"" + self.serviceType + "#" + action + "\"";
+    http.SetHeader("SOAPAction", soapAction.c_str());
+    http.Send(body.c_str());
+    http.Receive(kHttpTimeoutMs);
+    cXML answer;
+    answer.Load(http.GetBody());
+    answer.SelectChildMap(self.results, (std::string(action) + "Response").c_str());
+    return http.GetStatus() == 200;
+}
+
+const char* cSOAP::GetResult(const char* name) {
+    const auto found = pimpl->results.find(name);
+    return found == pimpl->results.end() ? "" : found->second.c_str();
+}
+
+const char* cSOAP::GetModelName() { return pimpl->modelName.c_str(); }
+
+const std::string& cSOAP::GetControlUrl() const { return pimpl->controlUrl; }
+
+const std::string& cSOAP::GetServiceType() const { return pimpl->serviceType; }
+
+bool cSOAP::LoadDescription(const char* descriptionUrl, const char* serviceType,
+                            const std::vector<std::string>& otherTypes) {
+    return pimpl->LoadDescription(descriptionUrl, serviceType, otherTypes);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "upnp/soap.h"
+
+// What the client learned about the gateway's connection service, and the
+// arguments of the next request and results of the last response.
+class cSOAP::impl {
+public:
+    std::string controlUrl;
+    std::string serviceType;
+    std::string modelName;
+    std::map<std::string, std::string> arguments;
+    std::map<std::string, std::string> results;
+
+    bool LoadDescription(const char* descriptionUrl, const char* type,
+                         const std::vector<std::string>& otherTypes);
+};
