@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/port_input.h"
+#include "upnp/upnp.h"
+
+enum class eCommand { List, Add, Delete, ExternalIp, Help, Version };
+
+// Exit statuses; scripts depend on them.
+constexpr int kExitOk = 0;
+constexpr int kExitNoGateway = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 3;
+
+// The window waits as long for the gateway's answer.
+constexpr int kDefaultTimeoutMs = 5000;
+constexpr int kMaxTimeoutMs = 600000;
+
+struct cCommandLine {
+    eCommand command = eCommand::List;
+    bool json = false;
+    int timeoutMs = kDefaultTimeoutMs;
+    // add: the texts as given; an omitted CLIENT stays empty with clientGiven
+    // false (this host's address is known only after discovery).
+    cPortInput addInput;
+    bool clientGiven = false;
+    // delete: protocol and external port of each pair, in order.
+    std::vector<cUPnP::cEntry> deletions;
+};
+
+// Reads the arguments after the program name. Add and delete operands are
+// checked here, so that bad input fails before the network wait. On failure
+// `error` holds a short message.
+bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, std::string& error);
+
+const char* UsageText();

@@ -1,0 +1,27 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/commands.h"
+#include "upnp/upnp.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    cCommandLine line;
+    std::string error;
+    if (!ParseCommandLine(args, line, error)) {
+        std::cerr << "wendrel-cli: " << error << "\nTry 'wendrel-cli --help'.\n";
+        return kExitUsage;
+    }
+    if (line.command == eCommand::Help) {
+        std::cout << UsageText();
+        return kExitOk;
+    }
+    if (line.command == eCommand::Version) {
+        std::cout << "wendrel-cli (" WENDREL_PRODUCT_NAME ") " WENDREL_PRODUCT_VERSION
+                     ", file version " WENDREL_FILE_VERSION "\n";
+        return kExitOk;
+    }
+    return RunCommand(line, cUPnP::GetInstance(), std::cout, std::cerr);
+}
