@@ -1,0 +1,180 @@
+#include "cli/command_line.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using cArgs = std::vector<std::string>;
+
+cCommandLine Parse(const cArgs& args) {
+    cCommandLine line;
+    std::string error;
+    EXPECT_TRUE(ParseCommandLine(args, line, error)) << error;
+    return line;
+}
+
+TEST(CommandLine, NoArgumentsListsWithTheWindowsTimeout) {
+    const cCommandLine line = Parse({});
+    EXPECT_EQ(line.command, eCommand::List);
+    EXPECT_FALSE(line.json);
+    EXPECT_EQ(line.timeoutMs, 5000);
+}
+
+TEST(CommandLine, ListAndExternalIpTakeOptionsOnEitherSide) {
+    for (const cArgs& args :
+         {cArgs{"--json", "list"}, cArgs{"list", "--json"}, cArgs{"--timeout", "250", "--json"}}) {
+        const cCommandLine line = Parse(args);
+        EXPECT_EQ(line.command, eCommand::List);
+        EXPECT_TRUE(line.json);
+    }
+    const cCommandLine line = Parse({"external-ip", "--timeout", "250", "--json"});
+    EXPECT_EQ(line.command, eCommand::ExternalIp);
+    EXPECT_EQ(line.timeoutMs, 250);
+    EXPECT_TRUE(line.json);
+}
+
+TEST(CommandLine, UsageErrorsAreRejected) {
+    const cArgs cases[] = {
+        {"frobnicate"},
+        {"--verbose"},
+        {"list", "extra"},
+        {"external-ip", "1.2.3.4"},
+        {"--timeout"},
+        {"--timeout", "0"},
+        {"--timeout", "-5"},
+        {"--timeout", "5s"},
+        {"--timeout", "600001"},
+        {"--timeout", "99999999999999"},
+        {"--json", "add", "TCP", "80"},
+        {"--json", "delete", "TCP", "80"},
+        {"add"},
+        {"add", "TCP"},
+        {"add", "TCP", "80", "h", "80", "comment", "extra"},
+        {"delete"},
+        {"delete", "TCP", "80", "UDP"},
+    };
+    for (const cArgs& args : cases) {
+        cCommandLine line;
+        std::string error;
+        EXPECT_FALSE(ParseCommandLine(args, line, error)) << args.front();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(CommandLine, HelpAndVersionNeedNoGateway) {
+    EXPECT_EQ(Parse({"--help"}).command, eCommand::Help);
+    EXPECT_EQ(Parse({"-h"}).command, eCommand::Help);
+    EXPECT_EQ(Parse({"--version"}).command, eCommand::Version);
+}
+
+struct cPortCase {
+    const char* text;
+    bool accepted;
+    int port;
+};
+
+// Ports are read as atoi reads them, then checked for 1..65535.
+TEST(CommandLine, AddPortTextsFollowTheDialogsRule) {
+    const cPortCase cases[] = {
+        {"1", true, 1},
+        {"65535", true, 65535},
+        {"80abc", true, 80},
+        {"  80", true, 80},
+        {"+80", true, 80},
+        {"0", false, 0},
+        {"65536", false, 0},
+        {"-80", false, 0},
+        {"abc", false, 0},
+        {"", false, 0},
+        {"4294967376", false, 0},
+        {"99999999999999999999", false, 0},
+        {"-4294967216", false, 0},
+    };
+    for (const cPortCase& c : cases) {
+        for (int field : {1, 3}) {
+            cArgs args = {"add", "TCP", "8080", "192.168.1.10", "8080"};
+            args[field + 1] = c.text;
+            cCommandLine line;
+            std::string error;
+            EXPECT_EQ(ParseCommandLine(args, line, error), c.accepted)
+                << "'" << c.text << "' in field " << field;
+        }
+    }
+}
+
+TEST(CommandLine, AddProtocolIsTcpOrUdpInAnyCase) {
+    EXPECT_EQ(Parse({"add", "tcp", "80"}).addInput.protocol, "tcp");
+    EXPECT_EQ(Parse({"add", "Udp", "80"}).addInput.protocol, "Udp");
+    for (const char* protocol : {"SCTP", "", "TCP ", "T"}) {
+        cCommandLine line;
+        std::string error;
+        EXPECT_FALSE(ParseCommandLine({"add", protocol, "80"}, line, error)) << protocol;
+    }
+}
+
+TEST(CommandLine, AddDefaultsClientToLaterAndInternalPortToExternal) {
+    const cCommandLine line = Parse({"add", "UDP", "9000"});
+    EXPECT_FALSE(line.clientGiven);
+    EXPECT_EQ(line.addInput.internalPort, "9000");
+    EXPECT_EQ(line.addInput.description, "");
+}
+
+TEST(CommandLine, AddTakesEveryWordAfterTheCommandAsOperand) {
+    const cCommandLine line = Parse({"add", "TCP", "80", "10.0.0.2", "81", "--json"});
+    EXPECT_TRUE(line.clientGiven);
+    EXPECT_EQ(line.addInput.internalClient, "10.0.0.2");
+    EXPECT_EQ(line.addInput.internalPort, "81");
+    EXPECT_EQ(line.addInput.description, "--json");
+    EXPECT_FALSE(line.json);
+}
+
+TEST(CommandLine, AddRejectsAnEmptyClientButAcceptsAnyOtherText) {
+    cCommandLine line;
+    std::string error;
+    EXPECT_FALSE(ParseCommandLine({"add", "TCP", "80", ""}, line, error));
+    EXPECT_EQ(Parse({"add", "TCP", "80", "not an address"}).addInput.internalClient,
+              "not an address");
+}
+
+TEST(CommandLine, DeleteKeepsThePairsInOrder) {
+    const cCommandLine line = Parse({"delete", "udp", "53", "TCP", "8080"});
+    ASSERT_EQ(line.deletions.size(), 2u);
+    EXPECT_EQ(line.deletions[0].protocol, "UDP");
+    EXPECT_EQ(line.deletions[0].externalPort, 53);
+    EXPECT_EQ(line.deletions[1].protocol, "TCP");
+    EXPECT_EQ(line.deletions[1].externalPort, 8080);
+}
+
+TEST(CommandLine, DeleteChecksEveryPairBeforeAnythingIsSent) {
+    for (const cArgs& args :
+         {cArgs{"delete", "TCP", "80", "UDP", "0"}, cArgs{"delete", "TCP", "80", "ICMP", "1"}}) {
+        cCommandLine line;
+        std::string error;
+        EXPECT_FALSE(ParseCommandLine(args, line, error));
+    }
+}
+
+TEST(PortInput, ValidInputGivesAnEnabledMappingWithUpperCaseProtocol) {
+    cUPnP::cEntry entry;
+    ASSERT_TRUE(ValidatePortInput({"udp", " 53", "10.0.0.2", "5353x", ""}, entry));
+    EXPECT_TRUE(entry.enabled);
+    EXPECT_EQ(entry.protocol, "UDP");
+    EXPECT_EQ(entry.externalPort, 53);
+    EXPECT_EQ(entry.internalPort, 5353);
+    EXPECT_EQ(entry.internalClient, "10.0.0.2");
+    EXPECT_EQ(entry.description, "");
+}
+
+TEST(PortInput, RejectedInputLeavesTheRecordUntouched) {
+    cUPnP::cEntry entry;
+    entry.description = "before";
+    EXPECT_FALSE(ValidatePortInput({"TCP", "80", "", "80", "c"}, entry));
+    EXPECT_FALSE(ValidatePortInput({"TCP", "80", "h", "0", "c"}, entry));
+    EXPECT_EQ(entry.description, "before");
+    EXPECT_EQ(entry.externalPort, 0);
+}
+
+} // namespace
