@@ -31,6 +31,9 @@ constexpr int kTickMs = 50;
 constexpr std::size_t kMaxRequestBytes = 1024 * 1024;
 constexpr std::size_t kChunkPieces = 3;
 constexpr int kChunkGapMs = 5;
+constexpr std::size_t kTricklePiece = 64;
+constexpr int kTrickleGapMs = 20;
+constexpr std::size_t kHugeBodyBytes = 3 * 1024 * 1024;
 
 // Bytes to write once delayMs have passed since the previous segment went out.
 struct cSegment {
@@ -127,6 +130,19 @@ cReply Framed(cFakeGateway::eMode mode, int status, const std::string& body) {
         return Framed(eMode::kNormal, 500, BuildFault(501, "Action Failed"));
     case eMode::kGarbage:
         return Framed(eMode::kNormal, 200, "\x01\x02 this is <<< not & XML ]]>");
+    case eMode::kTrickle: {
+        std::string whole = Framed(eMode::kNormal, status, body).segments.front().data;
+        for (std::size_t at = 0; at < whole.size(); at += kTricklePiece)
+            reply.segments.push_back({whole.substr(at, kTricklePiece), at ? kTrickleGapMs : 0});
+        break;
+    }
+    case eMode::kHuge:
+        return Framed(eMode::kNormal, 200, std::string(kHugeBodyBytes, ' '));
+    case eMode::kHeadersOnly:
+        reply.segments.push_back({StatusAndHeaders(
+            status, "Content-Length: " + std::to_string(body.size() + 1) + "\r\n\r\n")});
+        reply.close = false;
+        break;
     }
     return reply;
 }
@@ -211,6 +227,8 @@ class cFakeGateway::impl {
     eMode controlMode = eMode::kNormal;
     int descriptionStatus = 200;
     int connectionCount = 0;
+    bool canned = false;
+    fake_igd::cOutcome cannedReply;
 
     int listenFd = -1;
     int wake[2] = {-1, -1};
@@ -426,8 +444,9 @@ cReply cFakeGateway::impl::Respond(const cRequest& request) {
     if (request.path == controlPath) {
         if (request.method != "POST")
             return Framed(eMode::kNormal, 405, "");
-        fake_igd::cOutcome outcome = fake_igd::HandleControl(request, options.serviceType,
-                                                             options.externalAddress, mappings);
+        fake_igd::cOutcome outcome =
+            fake_igd::HandleControl(request, options.serviceType, options.externalAddress, mappings,
+                                    canned ? &cannedReply : nullptr);
         return Framed(controlMode, outcome.status, outcome.body);
     }
     return Framed(eMode::kNormal, 404, "");
@@ -522,6 +541,17 @@ void cFakeGateway::SetDescriptionStatus(int status) {
 void cFakeGateway::SetExternalAddress(const std::string& address) {
     std::lock_guard<std::mutex> lock(pimpl->mutex);
     pimpl->options.externalAddress = address;
+}
+
+void cFakeGateway::SetCannedReply(int status, const std::string& body) {
+    std::lock_guard<std::mutex> lock(pimpl->mutex);
+    pimpl->canned = true;
+    pimpl->cannedReply = {status, body};
+}
+
+void cFakeGateway::ClearCannedReply() {
+    std::lock_guard<std::mutex> lock(pimpl->mutex);
+    pimpl->canned = false;
 }
 
 std::vector<cFakeGateway::cRequest> cFakeGateway::Requests() const {

@@ -20,9 +20,9 @@
 //
 // Fault modes change how responses go out; they apply to the responses written
 // after the call (SetMode for every path, or only the description or control
-// responses). To add a mode: add an enumerator and one case in
-// cFakeGateway::impl::Respond (fake_gateway.cpp), composing the bytes as
-// timed segments.
+// responses). To add a mode: add an enumerator and one case in Framed()
+// (fake_gateway.cpp), which composes a response as timed byte segments and
+// says whether the connection closes afterwards.
 //
 // Bounds: everything runs on one poll loop with short waits; the destructor
 // stops it and closes every connection, so a test never hangs on the fake.
@@ -43,6 +43,9 @@ class cFakeGateway {
         kSilence,          // reads the request, never answers, keeps the connection
         kServerError,      // 500 with a UPnP fault 501 "Action Failed", then close
         kGarbage,          // 200 with a body that is not XML, then close
+        kTrickle,          // as kNormal, in 64-byte pieces 20 ms apart
+        kHuge,             // 200 with a 3 MiB body (Content-Length), then close
+        kHeadersOnly,      // status and headers promising a body, then nothing, kept open
     };
 
     struct cOptions {
@@ -123,6 +126,11 @@ class cFakeGateway {
     // The description path answers this status (with an empty body) instead.
     void SetDescriptionStatus(int status);
     void SetExternalAddress(const std::string& address);
+    // Every accepted control request (right path, quoted SOAPAction) is answered
+    // with this status and body instead of the action's own; the table is left
+    // alone. ClearCannedReply returns to the actions.
+    void SetCannedReply(int status, const std::string& body);
+    void ClearCannedReply();
 
     std::vector<cRequest> Requests() const;
     std::size_t RequestCount() const;

@@ -131,7 +131,7 @@ std::string PathOf(const std::string& base, const std::string& reference) {
 
 cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string& servedType,
                        const std::string& externalAddress,
-                       std::vector<cFakeGateway::cMapping>& mappings) {
+                       std::vector<cFakeGateway::cMapping>& mappings, const cOutcome* canned) {
     if (!request.HasHeader("SOAPAction"))
         return BadRequest();
     std::string soapAction = request.Header("SOAPAction");
@@ -147,6 +147,8 @@ cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string&
     pugi::xml_document document;
     if (!document.load_buffer(request.body.data(), request.body.size(), pugi::parse_default))
         return BadRequest();
+    if (canned)
+        return *canned;
 
     if (!Serves(servedType, type))
         return Fault(kInvalidAction, "Invalid Action");

@@ -17,10 +17,12 @@ struct cOutcome {
 };
 
 // Handles one POST to the control path. The table and the external address
-// belong to the caller, who holds its lock.
+// belong to the caller, who holds its lock. A canned outcome replaces the
+// action's once the request has passed the header and XML checks.
 cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string& servedType,
                        const std::string& externalAddress,
-                       std::vector<cFakeGateway::cMapping>& mappings);
+                       std::vector<cFakeGateway::cMapping>& mappings,
+                       const cOutcome* canned = nullptr);
 
 std::string EscapeText(const std::string& text);
 // The path a client should request for reference, read against base (an
