@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr const char* kTitleFormat = "%s Version %s(%s)";
 constexpr const char* kClientFormat = "%s(%d)";
 
 constexpr const char* kTextSearching = "デバイス検索中...";
@@ -21,12 +20,6 @@ const char* OrEmpty(const char* text) {
 }
 
 } // namespace
-
-std::string MakeWindowTitle(const char* productName, const char* productVersion,
-                            const char* fileVersion) {
-    return FormatString(kTitleFormat, OrEmpty(productName), OrEmpty(productVersion),
-                        OrEmpty(fileVersion));
-}
 
 bool cPortWindowLogic::CreateControls(gui::tHandle parent) {
     if (!listView.Create(parent, {0, 0, kClientWidth, kClientHeight}, "", 0))
