@@ -159,8 +159,8 @@ void cListView::EnableCheckBoxes() {
     if (g_object_get_data(G_OBJECT(view), kCheckBoxesKey))
         return;
     g_object_set_data(G_OBJECT(view), kCheckBoxesKey, GINT_TO_POINTER(1));
-    if (GtkTreeViewColumn* first = gtk_tree_view_get_column(view, 0))
-        AddCheckBox(view, first);
+    if (GetColumnCount() > 0)
+        AddCheckBox(view, gtk_tree_view_get_column(view, 0));
 }
 
 bool cListView::IsChecked(int row) {

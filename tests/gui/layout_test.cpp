@@ -38,7 +38,11 @@ TEST_F(LayoutTest, ColumnsHaveTheirTextsWidthsAndAlignment) {
     GtkTreeView* view = GTK_TREE_VIEW(Tree());
     // Four columns and an untitled one that takes the spare width.
     ASSERT_EQ(gtk_tree_view_get_n_columns(view), 5u);
-    EXPECT_STREQ(gtk_tree_view_column_get_title(gtk_tree_view_get_column(view, 4)), "");
+    GtkTreeViewColumn* filler = gtk_tree_view_get_column(view, 4);
+    EXPECT_STREQ(gtk_tree_view_column_get_title(filler), "");
+    GList* fillerCells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(filler));
+    EXPECT_EQ(fillerCells, nullptr);
+    g_list_free(fillerCells);
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         GtkTreeViewColumn* column = gtk_tree_view_get_column(view, i);
@@ -51,7 +55,11 @@ TEST_F(LayoutTest, ColumnsHaveTheirTextsWidthsAndAlignment) {
         float xalign = -1;
         gtk_cell_renderer_get_alignment(text, &xalign, nullptr);
         EXPECT_EQ(xalign, expected[i].xalign);
-        // The check box leads the first column only.
+        // One check box, leading the first column; none elsewhere.
+        int toggles = 0;
+        for (GList* cell = cells; cell; cell = cell->next)
+            toggles += GTK_IS_CELL_RENDERER_TOGGLE(cell->data) ? 1 : 0;
+        EXPECT_EQ(toggles, i == 0 ? 1 : 0);
         EXPECT_EQ(GTK_IS_CELL_RENDERER_TOGGLE(cells->data), i == 0);
         g_list_free(cells);
     }
@@ -104,7 +112,9 @@ struct cExitCase {
     void (*leave)(cPortWindow::impl& window);
 };
 
-void PrintTo(const cExitCase& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const cExitCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class ExitTest : public cWindowTest, public testing::WithParamInterface<cExitCase> {};
 
