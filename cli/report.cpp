@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/text_encoding.h"
 #include "support/text.h"
 
 namespace {
@@ -19,7 +20,7 @@ constexpr const char* kHeadFormat = "%-5s %-5s %5s  %-22s  %s\n";
 // Text from the gateway is made valid UTF-8 before it reaches the serializer;
 // nothing is dropped.
 std::string JsonText(const std::string& text) {
-    return MakeValidUtf8(text);
+    return NativeToUtf8(text);
 }
 
 std::string Dump(const cJson& json) {
@@ -29,7 +30,7 @@ std::string Dump(const cJson& json) {
 } // namespace
 
 std::string PrintableText(const std::string& text) {
-    const std::string valid = MakeValidUtf8(text);
+    const std::string valid = NativeToUtf8(text);
     std::string out;
     out.reserve(valid.size());
     for (std::size_t i = 0; i < valid.size(); ++i) {
@@ -46,7 +47,7 @@ std::string PrintableText(const std::string& text) {
             out += static_cast<char>(c);
         }
     }
-    return out;
+    return Utf8ToNative(out);
 }
 
 std::string ListText(const cGatewayReport& report) {

@@ -20,7 +20,8 @@ std::string ListText(const cGatewayReport& report);
 std::string ListJson(const cGatewayReport& report);
 std::string ExternalAddressJson(const std::string& address);
 
-// Gateway text made safe for a terminal: invalid UTF-8 and control
-// characters (C0, DEL, C1) become U+FFFD, so a hostile gateway cannot send
-// escape sequences to the user's terminal.
+// Gateway text made safe for a terminal: unreadable bytes and control
+// characters (C0, DEL, C1) become U+FFFD (or the console code page's default
+// character), so a hostile gateway cannot send escape sequences to the user's
+// terminal.
 std::string PrintableText(const std::string& text);
