@@ -48,6 +48,16 @@ cleanup() { "$lab" down >/dev/null 2>&1; }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
+# A run that was killed (a ctest time-out) leaves its lab behind: take down
+# the labs of runs that are gone.
+for gatewayNs in /run/netns/wdl-t[12]-*-gw; do
+    [[ -e $gatewayNs ]] || continue
+    staleName=${gatewayNs#/run/netns/wdl-}
+    staleName=${staleName%-gw}
+    kill -0 "${staleName#t?-}" 2>/dev/null ||
+        WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
+done
+
 upOutput=$("$lab" up "$igd" 2>&1)
 upStatus=$?
 if ((upStatus == 77)); then
