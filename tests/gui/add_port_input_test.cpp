@@ -15,7 +15,9 @@ struct cRejected {
     cAddPortInput input;
 };
 
-void PrintTo(const cRejected& value, std::ostream* out) { *out << value.why; }
+void PrintTo(const cRejected& value, std::ostream* out) {
+    *out << value.why;
+}
 
 class RejectedInput : public testing::TestWithParam<cRejected> {};
 
@@ -49,7 +51,9 @@ struct cAccepted {
     int port;
 };
 
-void PrintTo(const cAccepted& value, std::ostream* out) { *out << value.why; }
+void PrintTo(const cAccepted& value, std::ostream* out) {
+    *out << value.why;
+}
 
 class AcceptedPort : public testing::TestWithParam<cAccepted> {};
 

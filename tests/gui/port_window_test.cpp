@@ -168,7 +168,9 @@ struct cCancelCase {
     void (*leave)(GtkWidget* dialog);
 };
 
-void PrintTo(const cCancelCase& value, std::ostream* out) { *out << value.name; }
+void PrintTo(const cCancelCase& value, std::ostream* out) {
+    *out << value.name;
+}
 
 class AddCancelTest : public CommandTest, public testing::WithParamInterface<cCancelCase> {};
 
