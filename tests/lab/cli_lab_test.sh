@@ -27,8 +27,8 @@ expect_no_match() {
 }
 
 # Runs wendrel-cli on the lab's client host; sets out, err and status, and
-# collects the POST lines miniupnpd logged meanwhile (upnpc posts too).
-ourPosts=
+# collects what miniupnpd logged meanwhile (upnpc posts too).
+ourLog=
 cli() {
     local errFile logLines
     errFile=$(mktemp)
@@ -37,7 +37,7 @@ cli() {
     status=$?
     err=$(<"$errFile")
     rm -f "$errFile"
-    ourPosts+=$(tail -n +"$((logLines + 1))" "$LAB_REQUEST_LOG" | grep -E ': POST ')$'\n'
+    ourLog+=$(tail -n +"$((logLines + 1))" "$LAB_REQUEST_LOG")$'\n'
 }
 
 json() { # python expression over `j` read from stdin
@@ -155,9 +155,16 @@ expect_no_match "upnpc sees no mapping after delete" "$upnpcList" "^ *[0-9]+ (TC
 
 # miniupnpd answers a POST on any path; its debug log is the only witness
 # that every action went to the control URL of the description.
+ourPosts=$(grep -E ': POST ' <<<"$ourLog")
 expect_match "the gateway logged our POSTs" "$ourPosts" "POST /ctl/IPConn "
 expect_eq "every POST went to /ctl/IPConn" \
     "$(grep -v -- ' : POST /ctl/IPConn (HTTP/1.1)$' <<<"$ourPosts" | grep -c .)" 0
+# The IGDv2 gateway describes WANIPConnection:2; requests still name the
+# searched :1 type, which every IGD version accepts.
+ourActions=$(grep -E 'SOAPAction: ' <<<"$ourLog")
+expect_eq "one SOAPAction per POST" "$(grep -c . <<<"$ourActions")" "$(grep -c . <<<"$ourPosts")"
+expect_eq "every request names WANIPConnection:1" \
+    "$(grep -vc 'SOAPAction: urn:schemas-upnp-org:service:WANIPConnection:1#' <<<"$ourActions")" 0
 
 # Without any gateway: a namespace of its own whose only link is a veth pair
 # with nothing behind it.
