@@ -12,8 +12,6 @@ namespace {
 
 using cClock = std::chrono::steady_clock;
 
-enum class eFraming { kUntilClose, kLength, kChunked };
-
 // Where the header section ends: after the first empty line (LF or CR LF).
 size_t HeaderEnd(const std::string& response) {
     for (size_t at = response.find('\n'); at != std::string::npos;
@@ -72,25 +70,62 @@ bool DecodeChunked(const std::string& raw, std::string& body, bool& malformed) {
     }
 }
 
-// The framing the response headers announce. A Content-Length that is not a
-// plain decimal number is ignored: the body then runs until the close.
-eFraming ReadFraming(const std::string& headers, unsigned long long& contentLength) {
-    eFraming framing = eFraming::kUntilClose;
-    for (std::string line : SplitLines(headers)) {
-        const std::string name = SplitPair(line, ":");
-        if (CompareNoCase(name.c_str(), "Transfer-Encoding") == 0 &&
-            CompareNoCase(line.c_str(), "chunked") == 0)
-            return eFraming::kChunked;
-        if (CompareNoCase(name.c_str(), "Content-Length") == 0 && !line.empty() &&
-            line.size() <= 10 && line.find_first_not_of("0123456789") == std::string::npos) {
-            framing = eFraming::kLength;
-            contentLength = std::stoull(line);
+} // namespace
+
+cHttpResponseReader::eProgress cHttpResponseReader::Append(const std::string& bytes) {
+    response += bytes;
+    if (response.size() > kHttpMaxResponseBytes)
+        return kRefused;
+    if (headerEnd == std::string::npos) {
+        headerEnd = HeaderEnd(response);
+        if (headerEnd == std::string::npos)
+            return response.size() > kHttpMaxHeaderBytes ? kRefused : kMore;
+        // A Content-Length that is not a plain decimal number is ignored: the
+        // body then runs until the close.
+        for (std::string line : SplitLines(response.substr(0, headerEnd))) {
+            const std::string name = SplitPair(line, ":");
+            if (CompareNoCase(name.c_str(), "Transfer-Encoding") == 0 &&
+                CompareNoCase(line.c_str(), "chunked") == 0) {
+                framing = kChunked;
+                break;
+            }
+            if (CompareNoCase(name.c_str(), "Content-Length") == 0 && !line.empty() &&
+                line.size() <= 10 && line.find_first_not_of("0123456789") == std::string::npos) {
+                framing = kLength;
+                contentLength = std::stoull(line);
+            }
         }
     }
-    return framing;
+    if (framing == kLength)
+        complete = response.size() - headerEnd >= contentLength;
+    if (framing == kChunked) {
+        // A chunk size that cannot be read, or that alone passes the cap, makes
+        // the whole response unusable: refused like an oversized one.
+        bool malformed = false;
+        complete = DecodeChunked(response.substr(headerEnd), chunkedBody, malformed);
+        if (malformed)
+            return kRefused;
+    }
+    return complete ? kComplete : kMore;
 }
 
-} // namespace
+cHttpResponseReader::eResult cHttpResponseReader::Finish(int& status, std::string& body) const {
+    if (response.empty())
+        return kNothing;
+    if (headerEnd == std::string::npos)
+        body.clear(); // headers ran to the end of the data
+    else if (framing == kLength)
+        body = response.substr(headerEnd, contentLength);
+    else if (framing == kUntilClose)
+        body = response.substr(headerEnd);
+    else
+        body = chunkedBody;
+    const std::vector<std::string> lines = SplitLines(response.substr(0, response.find('\n')));
+    const std::vector<std::string> words =
+        lines.empty() ? std::vector<std::string>() : Split(lines.front(), " \t");
+    status = words.size() < 2 ? 0 : ReadInt(words[1]);
+    return framing != kUntilClose && !complete ? kPartial : kWhole;
+}
 
 class cHTTP::impl {
 public:
@@ -104,7 +139,7 @@ public:
         status = 0;
         buffer.clear();
     }
-    bool ReadResponse(int silenceMs, std::string& response, std::string& body);
+    cHttpResponseReader::eResult ReadResponse(int silenceMs, int& statusOut, std::string& body);
 };
 
 cHTTP::cHTTP() : pimpl(new impl) {}
@@ -117,8 +152,13 @@ bool cHTTP::Open(const char* method, const char* url, int connectTimeoutMs) {
     self.timeoutMs = connectTimeoutMs;
     cHttpUrl parts;
     if (!self.tcp.Create() || !ParseHttpUrl(url, parts) ||
-        !self.tcp.Connect(parts.host.c_str(), parts.port, connectTimeoutMs))
+        !self.tcp.Connect(parts.host.c_str(), parts.port, connectTimeoutMs)) {
+        // A connect that timed out is still under way: close it, or it could
+        // complete later and carry the request, and every wait on it would
+        // cost the full time-out again.
+        self.tcp.Close();
         return false;
+    }
     self.buffer = FormatString("%s %s HTTP/1.1\r\n", method, parts.path.c_str());
     self.buffer += FormatString("HOST: %s:%d\r\n", parts.host.c_str(), parts.port);
     return true;
@@ -141,60 +181,44 @@ bool cHTTP::Send(const char* body) {
 }
 
 // Gathers one response: until its framing says it is complete, the server
-// closes, it falls silent for silenceMs, or the deadline passes. What arrived
-// by then is the response; one that grows past the cap is refused.
-bool cHTTP::impl::ReadResponse(int silenceMs, std::string& response, std::string& body) {
+// closes, it falls silent for silenceMs, or the deadline passes. One that grows
+// past the cap is refused; one the deadline cut short is partial.
+cHttpResponseReader::eResult cHTTP::impl::ReadResponse(int silenceMs, int& statusOut,
+                                                       std::string& body) {
     const cClock::time_point deadline = cClock::now() + std::chrono::milliseconds(kHttpDeadlineMs);
-    eFraming framing = eFraming::kUntilClose;
-    size_t headerEnd = std::string::npos;
-    unsigned long long contentLength = 0;
+    cHttpResponseReader reader;
     std::string block;
-    for (bool complete = false; !complete;) {
+    cHttpResponseReader::eProgress progress = cHttpResponseReader::kMore;
+    while (progress == cHttpResponseReader::kMore) {
         const long long left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - cClock::now()).count();
         if (left <= 0 || !tcp.Recv(block, static_cast<int>(std::min<long long>(silenceMs, left))))
             break;
-        response.append(block, 0, block.size() - 1); // without the terminating zero
-        if (response.size() > kHttpMaxResponseBytes)
-            return false;
-        if (headerEnd == std::string::npos) {
-            headerEnd = HeaderEnd(response);
-            if (headerEnd == std::string::npos) {
-                if (response.size() > kHttpMaxHeaderBytes)
-                    return false;
-                continue;
-            }
-            framing = ReadFraming(response.substr(0, headerEnd), contentLength);
-        }
-        if (framing == eFraming::kLength)
-            complete = response.size() - headerEnd >= contentLength;
-        if (framing == eFraming::kChunked) {
-            bool malformed = false;
-            complete = DecodeChunked(response.substr(headerEnd), body, malformed) || malformed;
-        }
+        block.pop_back(); // the terminating zero
+        progress = reader.Append(block);
     }
-    if (response.empty())
-        return false;
-    if (headerEnd == std::string::npos)
-        body.clear(); // headers ran to the end of the data
-    else if (framing == eFraming::kLength)
-        body = response.substr(headerEnd, contentLength);
-    else if (framing == eFraming::kUntilClose)
-        body = response.substr(headerEnd);
-    return true;
+    if (progress == cHttpResponseReader::kRefused)
+        return cHttpResponseReader::kNothing;
+    const cHttpResponseReader::eResult result = reader.Finish(statusOut, body);
+    if (result == cHttpResponseReader::kWhole && progress != cHttpResponseReader::kComplete &&
+        cClock::now() >= deadline)
+        return cHttpResponseReader::kPartial;
+    return result;
 }
 
 bool cHTTP::Receive(int timeoutMs) {
     impl& self = *pimpl.Get();
-    std::string response, body;
-    if (!self.ReadResponse(timeoutMs, response, body))
+    int status = 0;
+    std::string body;
+    const cHttpResponseReader::eResult result = self.ReadResponse(timeoutMs, status, body);
+    if (result == cHttpResponseReader::kNothing)
         return false;
-    const std::vector<std::string> lines = SplitLines(response.substr(0, response.find('\n')));
-    const std::vector<std::string> words =
-        lines.empty() ? std::vector<std::string>() : Split(lines.front(), " \t");
-    self.status = words.size() < 2 ? 0 : ReadInt(words[1]);
+    // A response cut short keeps its status for the caller to see, but is no
+    // answer to act on: a gateway that sends a 200 header and then stalls must
+    // not pass for one that succeeded.
+    self.status = status;
     self.buffer = body;
-    return true;
+    return result == cHttpResponseReader::kWhole;
 }
 
 int cHTTP::GetStatus() const { return pimpl->status; }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "support/smart_ptr.h"
 
 // Bounds of one exchange, whatever the server does: the connect and every
@@ -9,6 +11,29 @@ constexpr int kHttpTimeoutMs = 3000;
 constexpr int kHttpDeadlineMs = 10000;
 constexpr unsigned kHttpMaxHeaderBytes = 64 * 1024;
 constexpr unsigned kHttpMaxResponseBytes = 2 * 1024 * 1024;
+
+// The response side of one exchange without the socket: the bytes go in as they
+// arrive, and it says when the response is complete by its framing, or must be
+// refused (past the size caps, or a chunk size past them).
+class cHttpResponseReader {
+public:
+    enum eProgress { kMore, kComplete, kRefused };
+    eProgress Append(const std::string& bytes);
+
+    // kNothing: nothing arrived. Otherwise status and body of what arrived;
+    // kPartial when a Content-Length or chunked response is not complete.
+    enum eResult { kNothing, kPartial, kWhole };
+    eResult Finish(int& status, std::string& body) const;
+
+private:
+    enum eFraming { kUntilClose, kLength, kChunked };
+    std::string response;
+    size_t headerEnd = std::string::npos;
+    eFraming framing = kUntilClose;
+    unsigned long long contentLength = 0;
+    std::string chunkedBody;
+    bool complete = false;
+};
 
 // One HTTP/1.1 exchange over one TCP connection.
 class cHTTP {
@@ -23,8 +48,10 @@ public:
     bool Send(const char* body);
     // Reads one response: complete by its Content-Length or chunked framing,
     // else when the server closes. Silence of timeoutMs or the deadline end the
-    // read with what has arrived; false when nothing arrived or the response
-    // grew past the cap. True for any status.
+    // read with what has arrived. False when nothing arrived or the response
+    // grew past the cap, and also, with the status kept, when the response was
+    // cut short: its framing was not complete, or the deadline ended it. True
+    // for any status.
     bool Receive(int timeoutMs);
     int GetStatus() const;
     const char* GetBody() const;

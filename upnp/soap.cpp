@@ -65,11 +65,12 @@ bool cSOAP::Call(const char* action) {
     const std::string soapAction = "\"" + self.serviceType + "#" + action + "\"";
     http.SetHeader("SOAPAction", soapAction.c_str());
     http.Send(body.c_str());
-    http.Receive(kHttpTimeoutMs);
+    const bool received = http.Receive(kHttpTimeoutMs);
     cXML answer;
     answer.Load(http.GetBody());
     answer.SelectChildMap(self.results, (std::string(action) + "Response").c_str());
-    return http.GetStatus() == 200;
+    // A 200 whose body was cut short is no success.
+    return received && http.GetStatus() == 200;
 }
 
 const char* cSOAP::GetResult(const char* name) {
