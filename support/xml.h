@@ -6,6 +6,11 @@
 #include "support/no_copy.h"
 #include "support/smart_ptr.h"
 
+// Deepest element nesting a document may have. Gateway descriptions nest about
+// ten levels and SOAP answers five; deeper nesting makes a text selection cost
+// quadratic time, so such a document is treated as one that does not parse.
+constexpr int kXmlMaxDepth = 64;
+
 // One parsed XML document and selections on it. Texts go in and come out as
 // byte strings in the process's narrow code page. Element names in expressions
 // match names as written in the document: default namespaces play no part.
@@ -15,7 +20,8 @@ public:
     cXML();
     virtual ~cXML();
 
-    // A text that does not parse leaves a document in which nothing is found.
+    // A text that does not parse, or nests deeper than kXmlMaxDepth, leaves a
+    // document in which nothing is found.
     void Load(const char* text);
 
     // Text of the first node selected (descendant text, trimmed); "" for none.

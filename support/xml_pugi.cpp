@@ -36,6 +36,25 @@ std::string DescendantText(pugi::xml_node node) {
     return Trim(text);
 }
 
+// Walks the tree without recursion, as DescendantText does.
+bool NestsDeeperThan(const pugi::xml_node root, int limit) {
+    int depth = 0;
+    for (pugi::xml_node at = root.first_child(); at;) {
+        if (at.first_child()) {
+            at = at.first_child();
+            if (++depth > limit)
+                return true;
+            continue;
+        }
+        while (at != root && !at.next_sibling()) {
+            at = at.parent();
+            --depth;
+        }
+        at = at == root ? pugi::xml_node() : at.next_sibling();
+    }
+    return false;
+}
+
 const char* LocalName(const char* name) {
     const char* colon = std::strrchr(name, ':');
     return colon ? colon + 1 : name;
@@ -56,7 +75,12 @@ cXML::~cXML() = default;
 void cXML::Load(const char* text) {
     // The text is taken to be in the narrow code page (UTF-8 here) whatever its
     // declaration names; DOCTYPE and entity declarations are skipped, not expanded.
-    document->document.load_buffer(text, std::strlen(text), pugi::parse_default, pugi::encoding_utf8);
+    // pugixml keeps what it parsed before an error: a response cut off in
+    // transfer must find nothing rather than pass for a short answer.
+    const pugi::xml_parse_result parsed = document->document.load_buffer(
+        text, std::strlen(text), pugi::parse_default, pugi::encoding_utf8);
+    if (!parsed || NestsDeeperThan(document->document, kXmlMaxDepth))
+        document->document.reset();
 }
 
 std::string cXML::SelectText(const char* expression) {
