@@ -45,6 +45,7 @@ void cSSDP::Reset() {
     udp.Close();
     st.clear();
     location.clear();
+    sender.clear();
     targets.clear();
 }
 
@@ -65,8 +66,8 @@ bool cSSDP::Search(const char* searchTarget) {
 
 bool cSSDP::Receive(int timeoutMs) {
     using cClock = std::chrono::steady_clock;
-    const cClock::time_point deadline =
-        cClock::now() + std::chrono::milliseconds(timeoutMs + kSsdpOverallExtraMs);
+    const cClock::time_point deadline = cClock::now() + std::chrono::milliseconds(timeoutMs) +
+                                        std::chrono::milliseconds(kSsdpOverallExtraMs);
     std::string datagram;
     for (;;) {
         const long long left =
@@ -74,7 +75,9 @@ bool cSSDP::Receive(int timeoutMs) {
         if (left <= 0 || !udp.RecvFrom(datagram, static_cast<int>(std::min<long long>(timeoutMs, left))))
             return false;
         // A datagram carrying a NUL is read up to it, as a C text would be.
-        if (ParseAnswer(datagram.c_str(), targets, st, location))
+        if (ParseAnswer(datagram.c_str(), targets, st, location)) {
+            sender = AddressText(udp.peerAddress);
             return true;
+        }
     }
 }

@@ -25,9 +25,11 @@ public:
     // timeoutMs + kSsdpOverallExtraMs.
     bool Receive(int timeoutMs);
 
-    // The accepted answer, valid after Receive returned true.
+    // The accepted answer, valid after Receive returned true: its ST, its
+    // Location and the dotted address it came from.
     std::string st;
     std::string location;
+    std::string sender;
 
     // The datagram Search sends for st.
     static std::string ComposeSearch(const char* st);

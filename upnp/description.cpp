@@ -45,23 +45,29 @@ bool cSOAP::impl::LoadDescription(const char* descriptionUrl, const char* type,
     http.Send("");
     if (!http.Receive(kHttpTimeoutMs) || http.GetStatus() != 200)
         return false;
-    cXML description;
-    description.Load(http.GetBody());
-
     // The answered type first; a gateway may answer a search for a service it
     // does not have (miniupnpd echoes the PPP search), so the others follow.
     std::vector<std::string> candidates{type};
     candidates.insert(candidates.end(), otherTypes.begin(), otherTypes.end());
+    return ReadDescription(http.GetBody(), descriptionUrl, candidates);
+}
+
+bool cSOAP::impl::ReadDescription(const char* text, const char* descriptionUrl,
+                                  const std::vector<std::string>& candidates) {
+    cXML description;
+    description.Load(text);
     for (const std::string& candidate : candidates) {
-        const std::string text = FindControlUrlText(description, candidate);
-        if (text.empty())
+        const std::string controlText = FindControlUrlText(description, candidate);
+        if (controlText.empty())
             continue;
         std::string base = description.SelectText("//URLBase");
         if (base.empty())
             base = descriptionUrl;
-        const std::string resolved = ResolveUrl(base, text);
-        cHttpUrl parsed;
-        if (!ParseHttpUrl(resolved, parsed))
+        const std::string resolved = ResolveUrl(base, controlText);
+        // Actions go to the host that served the description (any port).
+        cHttpUrl parsed, described;
+        if (!ParseHttpUrl(resolved, parsed) || !ParseHttpUrl(descriptionUrl, described) ||
+            parsed.host != described.host)
             return false;
         controlUrl = resolved;
         serviceType = candidate;

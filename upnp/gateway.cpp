@@ -17,6 +17,12 @@ bool cUPnP::impl::Discover(int timeoutMs) {
         if (!ssdp.Open() || !ssdp.Search(kWanIpConnection) || !ssdp.Search(kWanPppConnection) ||
             !ssdp.Receive(timeoutMs))
             return false;
+        // The description must come from the device that answered: any LAN
+        // device could otherwise send this host's requests wherever it likes
+        // (a service on its loopback, say), or have it look up a host name.
+        cHttpUrl described;
+        if (!ParseHttpUrl(ssdp.location, described) || described.host != ssdp.sender)
+            return false;
         location = ssdp.location;
         st = ssdp.st;
     }

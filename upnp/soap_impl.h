@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "upnp/soap.h"
 
@@ -17,4 +18,8 @@ public:
 
     bool LoadDescription(const char* descriptionUrl, const char* type,
                          const std::vector<std::string>& otherTypes);
+    // The part of LoadDescription after the fetch: finds the first of the
+    // candidate types in the description text and stores what it learned.
+    bool ReadDescription(const char* text, const char* descriptionUrl,
+                         const std::vector<std::string>& candidates);
 };
