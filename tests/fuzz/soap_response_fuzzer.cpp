@@ -1,0 +1,35 @@
+// A SOAP response given to the result reader: the element children of the
+// action's response element, then the readings the port-mapping actions make.
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "fuzz_check.h"
+#include "support/text.h"
+#include "support/xml.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const char* const kActions[] = {"GetGenericPortMappingEntryResponse",
+                                           "GetExternalIPAddressResponse", "AddPortMappingResponse",
+                                           "DeletePortMappingResponse"};
+    if (size == 0)
+        return 0;
+    const char* action = kActions[data[0] % 4];
+    const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+    cXML answer;
+    answer.Load(text.c_str());
+    std::map<std::string, std::string> results;
+    results["stale"] = "from the last call";
+    answer.SelectChildMap(results, action);
+    FUZZ_CHECK(results.count("stale") == 0 || text.find("stale") != std::string::npos);
+    for (const auto& result : results) {
+        FUZZ_CHECK(!result.first.empty());
+        FUZZ_CHECK(Trim(result.second) == result.second);
+        const int number = ReadInt(result.second);
+        FUZZ_CHECK(DecimalText(number) == DecimalText(ReadInt(DecimalText(number))));
+        const std::string shown = MakeValidUtf8(result.second);
+        FUZZ_CHECK(MakeValidUtf8(shown) == shown);
+    }
+    return 0;
+}
