@@ -18,7 +18,6 @@ class cPortWindow : public cWindowBase, no_copy {
     gui::tHandle GetHandle() override;
 
     class impl;
-    impl& GetImpl() { return *pimpl.Get(); }
 
   private:
     cPortWindow();

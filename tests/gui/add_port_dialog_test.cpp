@@ -56,27 +56,6 @@ TEST_F(AddDialogTest, FieldsStandInScreenOrderWithRightAlignedLabelsAndTabThatWa
     EXPECT_EQ(focusOrder, (tTexts{"1001", "1002", "1004", "1003", "1005", "ＯＫ", "キャンセル"}));
 }
 
-TEST_F(AddDialogTest, ProtocolChoicesAreTcpThenUdp) {
-    tTexts choices;
-    cDialogScript script;
-    script.Then(kAddPortDialogTitle, [&](GtkWidget* dialog) {
-        GtkWidget* combo = FindByName(dialog, "1001");
-        GtkTreeModel* model = gtk_combo_box_get_model(GTK_COMBO_BOX(combo));
-        GtkTreeIter iter;
-        for (gboolean more = gtk_tree_model_get_iter_first(model, &iter); more;
-             more = gtk_tree_model_iter_next(model, &iter)) {
-            gchar* text = nullptr;
-            gtk_tree_model_get(model, &iter, 0, &text, -1);
-            choices.push_back(text ? text : "");
-            g_free(text);
-        }
-        ClickResponse(dialog, GTK_RESPONSE_CANCEL);
-    });
-    Command(kCommandAdd);
-
-    EXPECT_EQ(choices, (tTexts{"TCP", "UDP"}));
-}
-
 // The window pumps no input while it works: a close request that arrives
 // during a command is handled once the command has returned.
 TEST_F(AddDialogTest, CloseRequestDuringWorkIsHandledAfterIt) {

@@ -53,7 +53,7 @@ int CountActions(const cFakeGateway& gateway, const char* action) {
     return count;
 }
 
-TEST(Binary, RefreshesAndExitsWithZeroThroughKeyboardMnemonics) {
+TEST(Binary, RefreshesAndExitsWithZeroThroughKeyboardMnemonicsWithoutWarnings) {
     cFakeGateway::cOptions options;
     options.address = kTestInterfaceAddress;
     cFakeGateway gateway(options);
@@ -67,8 +67,12 @@ TEST(Binary, RefreshesAndExitsWithZeroThroughKeyboardMnemonics) {
 
     GPid pid = 0;
     char* argv[] = {const_cast<char*>(WENDREL_BINARY), nullptr};
-    ASSERT_TRUE(g_spawn_async(nullptr, argv, nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr,
-                              &pid, nullptr));
+    // Any GTK warning or critical aborts the window, and the exit code shows it.
+    gchar** env = g_environ_setenv(g_get_environ(), "G_DEBUG", "fatal-warnings", TRUE);
+    const bool spawned = g_spawn_async(nullptr, argv, env, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                                       nullptr, &pid, nullptr);
+    g_strfreev(env);
+    ASSERT_TRUE(spawned);
     int status = -1;
     bool exited = false;
     auto Reap = [&] {
