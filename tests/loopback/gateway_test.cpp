@@ -1,6 +1,7 @@
 #include "upnp/gateway_impl.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
@@ -129,6 +130,10 @@ struct cControlUrlCase {
     const char* controlUrlText;
     const char* expectedPath;
 };
+
+void PrintTo(const cControlUrlCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class GatewayControlUrl : public Gateway, public testing::WithParamInterface<cControlUrlCase> {};
 
@@ -420,6 +425,53 @@ TEST_F(Gateway, LocalAddressIsTheSourceTowardsTheGateway) {
     std::string local;
     ASSERT_TRUE(client.GetLocalAddress(local));
     EXPECT_EQ(local, kTestInterfaceAddress);
+}
+
+namespace {
+
+// A second interface, wl1 (198.51.100.1/24), made inside the test namespace
+// for the length of one test.
+class cSecondInterface {
+  public:
+    cSecondInterface() {
+        ok = std::system("ip link add wl1 type veth peer name wl1peer &&"
+                         " ip addr add 198.51.100.1/24 dev wl1 &&"
+                         " ip link set wl1peer up && ip link set wl1 up") == 0;
+    }
+    ~cSecondInterface() { [[maybe_unused]] int ignored = std::system("ip link del wl1"); }
+    bool ok = false;
+};
+
+} // namespace
+
+TEST_F(Gateway, LocalAddressFollowsTheRouteToTheGatewayNotTheFirstInterface) {
+    // wl0 comes first, the gateway sits on wl1's network: the host-name rule
+    // would map ports to wl0's address.
+    cSecondInterface second;
+    ASSERT_TRUE(second.ok);
+    cFakeGateway::cOptions options;
+    options.address = "198.51.100.1";
+    cFakeGateway other(options);
+    ASSERT_TRUE(other.IsRunning());
+    ASSERT_TRUE(ssdp.SetAnswerSource("198.51.100.1"));
+    ssdp.EchoSearches(other.GetDescriptionUrl());
+    ASSERT_TRUE(client.Discover(kDiscoverMs));
+    std::string local;
+    ASSERT_TRUE(client.GetLocalAddress(local));
+    EXPECT_EQ(local, "198.51.100.1");
+}
+
+TEST_F(Gateway, DescriptionOnAnotherHostThanTheAnswerIsNeverFetched) {
+    // A LAN device must not send this host's requests to a third host.
+    cSecondInterface second;
+    ASSERT_TRUE(second.ok);
+    cFakeGateway::cOptions options;
+    options.address = "198.51.100.1";
+    cFakeGateway other(options);
+    ASSERT_TRUE(other.IsRunning());
+    ssdp.EchoSearches(other.GetDescriptionUrl()); // answered from 192.0.2.10
+    EXPECT_FALSE(client.Discover(kDiscoverMs));
+    EXPECT_EQ(other.ConnectionCount(), 0);
 }
 
 TEST_F(Gateway, LocalAddressWithoutAGatewayIsNeverLoopback) {

@@ -208,6 +208,14 @@ TEST_F(HttpClient, ResponseOverTheSizeCapFails) {
     EXPECT_LT(got.elapsedMs, 3 * kHttpDeadlineMs);
 }
 
+TEST_F(HttpClient, EndlessDripEndsAtTheOverallDeadline) {
+    // Never silent for the time-out, never complete: only the deadline ends it.
+    gateway->SetMode(eMode::kDrip);
+    cExchange got = Exchange("GET", gateway->GetDescriptionUrl(), "", 1000);
+    EXPECT_EQ(got.status, 200);
+    EXPECT_LT(got.elapsedMs, 2 * kHttpDeadlineMs);
+}
+
 TEST(HttpClientConnect, UnansweredConnectIsBoundedByTheCallersTimeOut) {
     cHTTP http;
     cStopwatch clock;

@@ -34,6 +34,8 @@ constexpr int kChunkGapMs = 5;
 constexpr std::size_t kTricklePiece = 64;
 constexpr int kTrickleGapMs = 20;
 constexpr std::size_t kHugeBodyBytes = 3 * 1024 * 1024;
+constexpr int kDripBytes = 600;
+constexpr int kDripGapMs = 100;
 
 // Bytes to write once delayMs have passed since the previous segment went out.
 struct cSegment {
@@ -138,6 +140,12 @@ cReply Framed(cFakeGateway::eMode mode, int status, const std::string& body) {
     }
     case eMode::kHuge:
         return Framed(eMode::kNormal, 200, std::string(kHugeBodyBytes, ' '));
+    case eMode::kDrip:
+        reply.segments.push_back({StatusAndHeaders(200, "Content-Length: 1000000\r\n\r\n")});
+        for (int i = 0; i < kDripBytes; ++i)
+            reply.segments.push_back({" ", kDripGapMs});
+        reply.close = false;
+        break;
     case eMode::kHeadersOnly:
         reply.segments.push_back({StatusAndHeaders(
             status, "Content-Length: " + std::to_string(body.size() + 1) + "\r\n\r\n")});

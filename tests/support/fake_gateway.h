@@ -46,6 +46,7 @@ class cFakeGateway {
         kTrickle,          // as kNormal, in 64-byte pieces 20 ms apart
         kHuge,             // 200 with a 3 MiB body (Content-Length), then close
         kHeadersOnly,      // status and headers promising a body, then nothing, kept open
+        kDrip,             // 200 promising 1 MB, then one byte every 100 ms for a minute
     };
 
     struct cOptions {

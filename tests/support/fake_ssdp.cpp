@@ -30,6 +30,7 @@ struct cScheduled {
     tClock::time_point due;
     std::string data;
     sockaddr_in to;
+    int fd;
 };
 
 std::string HeaderValue(const std::string& datagram, const char* name) {
@@ -76,6 +77,7 @@ class cFakeSsdp::impl {
     std::map<std::string, std::vector<cAnswer>> answersFor;
     std::string echoLocation;
     int echoDelayMs = 0;
+    std::vector<int> sources;          // answer sockets; the last one is used
     std::vector<cScheduled> scheduled; // only the thread touches it
 };
 
@@ -111,6 +113,8 @@ cFakeSsdp::impl::~impl() {
     }
     if (thread.joinable())
         thread.join();
+    for (int source : sources)
+        ::close(source);
     if (fd >= 0) {
         ::setsockopt(fd, IPPROTO_IP, IP_DROP_MEMBERSHIP, &membership, sizeof membership);
         ::close(fd);
@@ -170,8 +174,8 @@ void cFakeSsdp::impl::Run() {
                          [](const cScheduled& a, const cScheduled& b) { return a.due < b.due; });
         while (!scheduled.empty() && scheduled.front().due <= now) {
             const cScheduled& s = scheduled.front();
-            ::sendto(fd, s.data.data(), s.data.size(), 0, reinterpret_cast<const sockaddr*>(&s.to),
-                     sizeof s.to);
+            ::sendto(s.fd, s.data.data(), s.data.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&s.to), sizeof s.to);
             scheduled.erase(scheduled.begin());
         }
     }
@@ -179,8 +183,11 @@ void cFakeSsdp::impl::Run() {
 
 void cFakeSsdp::impl::Answer(const cDatagram& search, const sockaddr_in& from) {
     std::vector<cAnswer> chosen;
+    int source = fd;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        if (!sources.empty())
+            source = sources.back();
         auto it = answersFor.find(search.st);
         if (it != answersFor.end())
             chosen = it->second;
@@ -192,7 +199,7 @@ void cFakeSsdp::impl::Answer(const cDatagram& search, const sockaddr_in& from) {
     tClock::time_point now = tClock::now();
     for (const cAnswer& answer : chosen)
         scheduled.push_back(
-            {now + std::chrono::milliseconds(answer.delayMs), answer.datagram, from});
+            {now + std::chrono::milliseconds(answer.delayMs), answer.datagram, from, source});
 }
 
 cFakeSsdp::cFakeSsdp(const std::string& interfaceAddress)
@@ -218,6 +225,25 @@ void cFakeSsdp::EchoSearches(const std::string& location, int delayMs) {
     std::lock_guard<std::mutex> lock(pimpl->mutex);
     pimpl->echoLocation = location;
     pimpl->echoDelayMs = delayMs;
+}
+
+bool cFakeSsdp::SetAnswerSource(const std::string& address) {
+    int source = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (source < 0)
+        return false;
+    int on = 1;
+    ::setsockopt(source, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(kPort);
+    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1 ||
+        ::bind(source, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        ::close(source);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(pimpl->mutex);
+    pimpl->sources.push_back(source);
+    return true;
 }
 
 std::vector<cFakeSsdp::cDatagram> cFakeSsdp::Searches() const {

@@ -55,6 +55,9 @@ class cFakeSsdp {
     void SetAnswersFor(const std::string& st, const std::vector<cAnswer>& answers);
     // Answers every M-SEARCH with OkAnswer(its ST, location), like miniupnpd.
     void EchoSearches(const std::string& location, int delayMs = 0);
+    // Sends later answers from address:1900 (a local address), as a gateway
+    // on that address would; false when that socket cannot be bound.
+    bool SetAnswerSource(const std::string& address);
 
     std::vector<cDatagram> Searches() const;
     // Waits until at least count datagrams arrived; false after timeoutMs.
