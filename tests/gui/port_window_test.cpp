@@ -44,6 +44,18 @@ TEST_F(StartupTest, WithoutGatewayShowsNotFoundAndLeavesTheRestEmpty) {
     EXPECT_TRUE(RowTexts().empty());
 }
 
+TEST_F(StartupTest, FailingControlActionsLeaveTheAddressEmptyAndStillEndWithTheRefresh) {
+    StartGateway(ThreeMappings());
+    gateway->SetControlMode(cFakeGateway::eMode::kServerError);
+    cTextLog log(StatusLabels(Bar()).at(0));
+    RunStartup();
+
+    EXPECT_EQ(log.Texts(), (tTexts{kSearching, kQueryingAddresses, kRefreshing, kDone}));
+    EXPECT_EQ(Part(2), "Wendrel Test Gateway");
+    EXPECT_EQ(Part(1), "");
+    EXPECT_TRUE(RowTexts().empty());
+}
+
 TEST_F(StartupTest, RunsOnceByItselfShortlyAfterTheWindowIsShown) {
     StartGateway(ThreeMappings());
     window = std::make_unique<cPortWindow::impl>();
