@@ -6,7 +6,9 @@ namespace {
 
 constexpr const char* kTitleFormat = "%s Version %s(%s)";
 
-const char* OrEmpty(const char* text) { return text ? text : ""; }
+const char* OrEmpty(const char* text) {
+    return text ? text : "";
+}
 
 } // namespace
 
