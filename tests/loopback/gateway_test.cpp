@@ -522,6 +522,43 @@ TEST_F(Gateway, GarbageAnswerWith200IsSuccessWithEmptyResults) {
     EXPECT_EQ(address, "");
 }
 
+TEST_F(Gateway, AnswerCutShortMakesTheActionFail) {
+    StartAndDiscover();
+    gateway->SetRawReply(
+        "HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n" +
+        ResponseBody("GetExternalIPAddress", {{"NewExternalIPAddress", "1.2.3.4"}}).substr(0, 150));
+    std::string address = "before";
+    EXPECT_FALSE(client.GetExternalAddress(address));
+    EXPECT_EQ(address, "before");
+}
+
+TEST_F(Gateway, DescriptionListingTheServiceTwiceUsesTheFirst) {
+    cFakeGateway::cOptions options;
+    std::string twice = BuildDescription("", kIpV1, "/ctl/first", "Twice");
+    const std::string service = "<serviceType>" + kIpV1 + "</serviceType>";
+    twice.replace(twice.find(service), service.size(),
+                  service + "<controlURL>/ctl/first</controlURL></service><service>" + service +
+                      "<serviceId>x</serviceId><controlURL>/ctl/second</controlURL>"
+                      "</service><service><serviceType>u:x:1</serviceType>");
+    options.rawDescription = twice;
+    options.controlPath = "/ctl/first";
+    Start(options);
+    ASSERT_TRUE(client.Discover(kDiscoverMs));
+    EXPECT_EQ(client.soap.GetControlUrl(), gateway->GetOrigin() + "/ctl/first");
+}
+
+TEST_F(Gateway, DescriptionWithoutModelNameStillDiscovers) {
+    cFakeGateway::cOptions options;
+    std::string description = BuildDescription("", kIpV1, "/ctl/IPConn", "");
+    for (std::size_t at; (at = description.find("<modelName>")) != std::string::npos;)
+        description.erase(at, description.find("</modelName>", at) + 12 - at);
+    options.rawDescription = description;
+    Start(options);
+    ASSERT_TRUE(client.Discover(kDiscoverMs));
+    EXPECT_STREQ(client.GetModelName(), "");
+    EXPECT_TRUE(RunEveryAction());
+}
+
 TEST_F(Gateway, AnswerWithoutTheAddressIsSuccessWithAnEmptyAddress) {
     StartAndDiscover();
     gateway->SetCannedReply(200, ResponseBody("GetExternalIPAddress", {}));

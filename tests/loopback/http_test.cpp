@@ -1,6 +1,7 @@
 #include "net/http.h"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -206,6 +207,52 @@ TEST_F(HttpClient, ResponseOverTheSizeCapFails) {
     cExchange got = Exchange("GET", gateway->GetDescriptionUrl(), "", 3000);
     EXPECT_FALSE(got.received);
     EXPECT_LT(got.elapsedMs, 3 * kHttpDeadlineMs);
+}
+
+struct cRawCase {
+    const char* why;
+    std::string response;
+    int status;
+    std::string body;
+};
+
+TEST_F(HttpClient, ResponsesAreSplitIntoStatusAndBody) {
+    const std::vector<cRawCase> cases = {
+        {"CR LF", "HTTP/1.1 200 OK\r\nServer: x\r\n\r\n<a/>", 200, "<a/>"},
+        {"bare LF", "HTTP/1.1 200 OK\nServer: x\n\n<a/>\n", 200, "<a/>\n"},
+        {"no empty line", "HTTP/1.1 404 Not Found\r\nServer: x\r\n", 404, ""},
+        {"HTTP/1.0", "HTTP/1.0 500 Internal Server Error\r\n\r\nfault", 500, "fault"},
+        {"status line of one word", "HTTP/1.1\r\n\r\nbody", 0, "body"},
+        {"Content-Length shorter than the data",
+         "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabcdef", 200, "ab"},
+        {"Content-Length not a number", "HTTP/1.1 200 OK\r\nContent-Length: x\r\n\r\nabc", 200,
+         "abc"},
+        {"chunked, upper-case hex, extension and trailer",
+         "HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n"
+         "A;name=value\r\n0123456789\r\n1\r\n!\r\n0\r\nX-Trailer: 1\r\n\r\n",
+         200, "0123456789!"},
+        {"header names in any case", "HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\nabcdef", 200,
+         "abc"},
+    };
+    for (const cRawCase& c : cases) {
+        gateway->SetRawReply(c.response);
+        cExchange got = Exchange("GET", gateway->GetDescriptionUrl(), "", 2000);
+        EXPECT_TRUE(got.received) << c.why;
+        EXPECT_EQ(got.status, c.status) << c.why;
+        EXPECT_EQ(got.body, c.body) << c.why;
+    }
+}
+
+TEST_F(HttpClient, ResponseCutShortOfItsFramingFailsWithTheStatusKept) {
+    for (const std::string& response :
+         {std::string("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"),
+          std::string("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab")}) {
+        gateway->SetRawReply(response);
+        cExchange got = Exchange("GET", gateway->GetDescriptionUrl(), "", 2000);
+        EXPECT_FALSE(got.received) << response;
+        EXPECT_EQ(got.status, 200) << response;
+        EXPECT_LT(got.elapsedMs, 2000) << response; // the close ends it
+    }
 }
 
 TEST_F(HttpClient, EndlessDripEndsAtTheOverallDeadline) {

@@ -236,6 +236,7 @@ class cFakeGateway::impl {
     int descriptionStatus = 200;
     int connectionCount = 0;
     bool canned = false;
+    std::string rawReply;
     fake_igd::cOutcome cannedReply;
 
     int listenFd = -1;
@@ -443,6 +444,11 @@ bool cFakeGateway::impl::TakeRequest(cConnection& c) {
 
 cReply cFakeGateway::impl::Respond(const cRequest& request) {
     std::lock_guard<std::mutex> lock(mutex);
+    if (!rawReply.empty()) {
+        cReply reply;
+        reply.segments.push_back({rawReply});
+        return reply;
+    }
     if (request.path == options.descriptionPath) {
         if (request.method != "GET")
             return Framed(eMode::kNormal, 405, "");
@@ -555,6 +561,11 @@ void cFakeGateway::SetCannedReply(int status, const std::string& body) {
     std::lock_guard<std::mutex> lock(pimpl->mutex);
     pimpl->canned = true;
     pimpl->cannedReply = {status, body};
+}
+
+void cFakeGateway::SetRawReply(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(pimpl->mutex);
+    pimpl->rawReply = bytes;
 }
 
 void cFakeGateway::ClearCannedReply() {

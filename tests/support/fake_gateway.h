@@ -132,6 +132,9 @@ class cFakeGateway {
     // alone. ClearCannedReply returns to the actions.
     void SetCannedReply(int status, const std::string& body);
     void ClearCannedReply();
+    // Every request, whatever its path, is answered with exactly these bytes,
+    // then the connection is closed (it is still recorded). Empty: off.
+    void SetRawReply(const std::string& bytes);
 
     std::vector<cRequest> Requests() const;
     std::size_t RequestCount() const;
