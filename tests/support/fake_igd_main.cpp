@@ -1,0 +1,114 @@
+// wendrel-fake-igd: the fake gateway and SSDP responder as a process, for
+// programs that cannot host them in-process (the Windows build under Wine, a
+// manual run of wendrel-cli). Runs only inside tests/in-private-netns:
+//
+//   tests/in-private-netns sh -c 'wendrel-fake-igd --mappings 3 & sleep 0.3; wendrel-cli list'
+//
+// Prints the description URL on its first line, then serves until SIGTERM or
+// SIGINT, a close of stdin when it is a pipe, or --seconds (default 300).
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fake_gateway.h"
+#include "fake_ssdp.h"
+#include "private_netns.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void OnSignal(int) {
+    stopRequested = 1;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: wendrel-fake-igd [--port N] [--mappings N] [--model TEXT]"
+                         " [--service TYPE] [--control TEXT] [--url-base TEXT] [--seconds N]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    cFakeGateway::cOptions options;
+    options.address = kTestInterfaceAddress;
+    int mappings = 0;
+    int seconds = 300;
+    for (int i = 1; i < argc; ++i) {
+        const std::string flag = argv[i];
+        if (i + 1 >= argc)
+            return Usage();
+        const char* value = argv[++i];
+        if (flag == "--port")
+            options.port = static_cast<std::uint16_t>(std::atoi(value));
+        else if (flag == "--mappings")
+            mappings = std::atoi(value);
+        else if (flag == "--model")
+            options.modelName = value;
+        else if (flag == "--service")
+            options.serviceType = value;
+        else if (flag == "--control")
+            options.controlUrlText = value;
+        else if (flag == "--url-base")
+            options.urlBase = value;
+        else if (flag == "--seconds")
+            seconds = std::atoi(value);
+        else
+            return Usage();
+    }
+
+    std::string why;
+    if (!InPrivateTestNetns(why)) {
+        std::fprintf(stderr, "wendrel-fake-igd: %s; run it through tests/in-private-netns\n",
+                     why.c_str());
+        return 77;
+    }
+    cFakeGateway gateway(options);
+    cFakeSsdp ssdp;
+    if (!gateway.IsRunning() || !ssdp.IsRunning()) {
+        std::fprintf(stderr, "wendrel-fake-igd: cannot listen on %s\n", options.address.c_str());
+        return 1;
+    }
+    std::vector<cFakeGateway::cMapping> table;
+    for (int i = 0; i < mappings; ++i) {
+        cFakeGateway::cMapping m;
+        m.protocol = i % 2 ? "UDP" : "TCP";
+        m.externalPort = 10000 + i;
+        m.internalPort = 20000 + i;
+        m.internalClient = kTestInterfaceAddress;
+        m.description = "mapping " + std::to_string(i);
+        table.push_back(m);
+    }
+    gateway.SetMappings(table);
+    ssdp.EchoSearches(gateway.GetDescriptionUrl());
+
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGINT, OnSignal);
+    std::printf("%s\n", gateway.GetDescriptionUrl().c_str());
+    std::fflush(stdout);
+
+    // When stdin is a pipe, its close ends the run too (the parent went away).
+    struct stat in {};
+    bool watchStdin = fstat(STDIN_FILENO, &in) == 0 && S_ISFIFO(in.st_mode);
+    for (int waitedMs = 0; !stopRequested && waitedMs < seconds * 1000; waitedMs += 100) {
+        pollfd entry{STDIN_FILENO, POLLIN, 0};
+        if (watchStdin && poll(&entry, 1, 100) == 1) {
+            char byte;
+            if (read(STDIN_FILENO, &byte, 1) <= 0)
+                watchStdin = false, stopRequested = 1;
+        } else if (!watchStdin) {
+            usleep(100 * 1000);
+        }
+    }
+    std::fprintf(stderr, "wendrel-fake-igd: %zu requests served\n", gateway.RequestCount());
+    return 0;
+}
