@@ -137,6 +137,19 @@ TEST_F(Ssdp, ChattyDeviceCannotHoldTheSearchForever) {
     EXPECT_LT(clock.ElapsedMs(), 2 * (1000 + kSsdpOverallExtraMs));
 }
 
+TEST_F(Ssdp, AnswerIsReadOnlyUpToANulByte) {
+    const std::string ip = kWanIpConnection;
+    responder.SetAnswersFor(
+        ip, tAnswers{{std::string("HTTP/1.1 200 OK\r\nST: ") + ip + "\r\n" + std::string(1, '\0') +
+                          "LOCATION: http://x/hidden\r\n\r\n",
+                      0},
+                     {Ok(ip, kUrlA), 100}});
+    responder.SetAnswersFor(kWanPppConnection, {});
+    SearchBoth();
+    ASSERT_TRUE(ssdp.Receive(2000));
+    EXPECT_EQ(ssdp.location, kUrlA);
+}
+
 TEST_F(Ssdp, ReceiveWithoutOpenFailsAtOnce) {
     cStopwatch clock;
     EXPECT_FALSE(ssdp.Receive(5000));
