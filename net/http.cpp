@@ -200,8 +200,11 @@ cHttpResponseReader::eResult cHTTP::impl::ReadResponse(int silenceMs, int& statu
     if (progress == cHttpResponseReader::kRefused)
         return cHttpResponseReader::kNothing;
     const cHttpResponseReader::eResult result = reader.Finish(statusOut, body);
+    // Waits are cut to whole milliseconds: the last one may end a little short
+    // of the deadline.
+    const bool pastDeadline = deadline - cClock::now() < std::chrono::milliseconds(5);
     if (result == cHttpResponseReader::kWhole && progress != cHttpResponseReader::kComplete &&
-        cClock::now() >= deadline)
+        pastDeadline)
         return cHttpResponseReader::kPartial;
     return result;
 }
