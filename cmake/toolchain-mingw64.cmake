@@ -24,3 +24,23 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # ctest runs the test executables under Wine, in a prepared prefix.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+
+# Header-only libraries come from the build machine's /usr/include, which a
+# MinGW compile must not search as a whole: expose just their folders.
+set(WENDREL_HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)
+if(EXISTS /usr/include/nlohmann/json.hpp)
+    file(MAKE_DIRECTORY ${WENDREL_HOST_HEADERS}/include)
+    file(CREATE_LINK /usr/include/nlohmann ${WENDREL_HOST_HEADERS}/include/nlohmann SYMBOLIC)
+    file(WRITE ${WENDREL_HOST_HEADERS}/nlohmann_json/nlohmann_jsonConfig.cmake
+"if(NOT TARGET nlohmann_json::nlohmann_json)
+    add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+    set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
+        INTERFACE_INCLUDE_DIRECTORIES ${WENDREL_HOST_HEADERS}/include)
+endif()
+")
+    file(WRITE ${WENDREL_HOST_HEADERS}/nlohmann_json/nlohmann_jsonConfigVersion.cmake
+"set(PACKAGE_VERSION 3)
+set(PACKAGE_VERSION_COMPATIBLE TRUE)
+")
+    set(nlohmann_json_DIR ${WENDREL_HOST_HEADERS}/nlohmann_json CACHE PATH "" FORCE)
+endif()

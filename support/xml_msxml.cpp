@@ -1,0 +1,252 @@
+#include "support/xml.h"
+
+#include <cstring>
+
+#include <windows.h>
+#include <msxml.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include "support/text.h"
+
+// The system XML DOM through COM. Its selection language is left at the
+// component's default (XSL Patterns on MSXML3); Wine's implementation of it
+// differs from Windows' in what functions it knows, so expressions stay
+// within plain paths and child-text filters, and SOAP response elements are
+// found by walking the tree and comparing local names in code.
+
+namespace {
+
+// Owns one COM interface pointer.
+template <class T> class cComPtr : no_copy {
+  public:
+    cComPtr() = default;
+    ~cComPtr() { Reset(); }
+    T* Get() const { return pointer; }
+    T* operator->() const { return pointer; }
+    T** Out() {
+        Reset();
+        return &pointer;
+    }
+    void Reset() {
+        if (pointer)
+            pointer->Release();
+        pointer = nullptr;
+    }
+
+  private:
+    T* pointer = nullptr;
+};
+
+// Owns one BSTR.
+class cBstr : no_copy {
+  public:
+    cBstr() = default;
+    explicit cBstr(const std::wstring& text)
+        : text(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    ~cBstr() { SysFreeString(text); }
+    BSTR Get() const { return text; }
+    BSTR* Out() {
+        SysFreeString(text);
+        text = nullptr;
+        return &text;
+    }
+    std::wstring Wide() const { return text ? std::wstring(text, SysStringLen(text)) : L""; }
+
+  private:
+    BSTR text = nullptr;
+};
+
+void ToWide(std::wstring& out, const std::string& text) {
+    out.clear();
+    if (text.empty())
+        return;
+    const int length = static_cast<int>(text.size());
+    const int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    if (needed <= 0)
+        return;
+    std::wstring buffer(static_cast<size_t>(needed) + 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), length, &buffer[0], needed);
+    out.assign(buffer.c_str());
+}
+
+std::string ToNarrow(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    const int length = static_cast<int>(text.size());
+    const int needed =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+        return std::string();
+    std::string buffer(static_cast<size_t>(needed) + 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, &buffer[0], needed, nullptr, nullptr);
+    return std::string(buffer.c_str());
+}
+
+std::wstring Wide(const char* text) {
+    std::wstring wide;
+    ToWide(wide, text ? text : "");
+    return wide;
+}
+
+// Descendant text, trimmed as on every backend.
+std::string NodeText(IXMLDOMNode* node) {
+    cBstr text;
+    if (node->get_text(text.Out()) != S_OK)
+        return std::string();
+    return Trim(ToNarrow(text.Wide()));
+}
+
+bool NodeName(IXMLDOMNode* node, std::string& name) {
+    cBstr text;
+    if (node->get_nodeName(text.Out()) != S_OK || !text.Get())
+        return false;
+    name = ToNarrow(text.Wide());
+    return true;
+}
+
+bool IsElement(IXMLDOMNode* node) {
+    DOMNodeType type;
+    return node->get_nodeType(&type) == S_OK && type == NODE_ELEMENT;
+}
+
+bool HasLocalName(IXMLDOMNode* node, const std::wstring& localName) {
+    cBstr name;
+    return node->get_baseName(name.Out()) == S_OK && name.Wide() == localName;
+}
+
+// The next node in document order, without recursion: a hostile document may
+// nest very deeply. Takes ownership of `at`. (Wine hands out a new wrapper for
+// every node it returns, so nodes cannot be compared by pointer.)
+IXMLDOMNode* NextInDocument(IXMLDOMNode* at) {
+    IXMLDOMNode* next = nullptr;
+    if (at->get_firstChild(&next) == S_OK && next) {
+        at->Release();
+        return next;
+    }
+    while (at) {
+        if (at->get_nextSibling(&next) == S_OK && next) {
+            at->Release();
+            return next;
+        }
+        IXMLDOMNode* parent = nullptr;
+        if (at->get_parentNode(&parent) != S_OK)
+            parent = nullptr;
+        at->Release();
+        at = parent;
+    }
+    return nullptr;
+}
+
+// COM for the calling thread, balanced per document: the window initialises
+// it for the whole run, other callers (tests, the console tool) need not.
+class cComApartment : no_copy {
+  public:
+    cComApartment() : initialised(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~cComApartment() {
+        if (initialised)
+            CoUninitialize();
+    }
+
+  private:
+    const bool initialised;
+};
+
+} // namespace
+
+class cXML::cDocument : no_copy {
+  public:
+    cDocument() {
+        if (FAILED(CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IXMLDOMDocument, reinterpret_cast<void**>(dom.Out()))))
+            dom.Reset();
+    }
+
+    cComApartment apartment; // declared first: outlives the document
+    cComPtr<IXMLDOMDocument> dom;
+};
+
+cXML::cXML() : document(new cDocument) {}
+
+cXML::~cXML() = default;
+
+void cXML::Load(const char* text) {
+    IXMLDOMDocument* dom = document->dom.Get();
+    if (!dom)
+        return;
+    dom->put_async(VARIANT_FALSE);
+    dom->put_preserveWhiteSpace(VARIANT_FALSE);
+    dom->put_resolveExternals(VARIANT_FALSE);
+    dom->put_validateOnParse(VARIANT_FALSE);
+    std::wstring wide;
+    ToWide(wide, text ? text : "");
+    cBstr source(wide);
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    dom->loadXML(source.Get(), &parsed);
+}
+
+std::string cXML::SelectText(const char* expression) {
+    IXMLDOMDocument* dom = document->dom.Get();
+    if (!dom || !expression)
+        return std::string();
+    cBstr query(Wide(expression));
+    cComPtr<IXMLDOMNode> node;
+    if (dom->selectSingleNode(query.Get(), node.Out()) != S_OK || !node.Get())
+        return std::string();
+    return NodeText(node.Get());
+}
+
+bool cXML::SelectMap(std::map<std::string, std::string>& values, const char* expression) {
+    values.clear();
+    IXMLDOMDocument* dom = document->dom.Get();
+    if (!dom || !expression)
+        return false;
+    cBstr query(Wide(expression));
+    cComPtr<IXMLDOMNodeList> list;
+    if (FAILED(dom->selectNodes(query.Get(), list.Out())) || !list.Get())
+        return false;
+    long length = 0;
+    if (list->get_length(&length) != S_OK)
+        return false;
+    for (long index = 0; index < length; ++index) {
+        cComPtr<IXMLDOMNode> node;
+        if (list->get_item(index, node.Out()) != S_OK || !node.Get())
+            break;
+        std::string name;
+        if (NodeName(node.Get(), name))
+            values[name] = NodeText(node.Get());
+    }
+    return true;
+}
+
+bool cXML::SelectChildMap(std::map<std::string, std::string>& values, const char* localName) {
+    values.clear();
+    IXMLDOMDocument* dom = document->dom.Get();
+    if (!dom || !localName)
+        return false;
+    const std::wstring wanted = Wide(localName);
+    IXMLDOMNode* at = nullptr;
+    if (FAILED(dom->QueryInterface(IID_IXMLDOMNode, reinterpret_cast<void**>(&at))))
+        return true;
+    cComPtr<IXMLDOMNode> found;
+    for (; at; at = NextInDocument(at)) {
+        if (IsElement(at) && HasLocalName(at, wanted)) {
+            *found.Out() = at; // ownership moves to `found`
+            break;
+        }
+    }
+    if (!found.Get())
+        return true;
+    cComPtr<IXMLDOMNode> child;
+    found->get_firstChild(child.Out());
+    while (child.Get()) {
+        std::string name;
+        if (IsElement(child.Get()) && NodeName(child.Get(), name))
+            values[name] = NodeText(child.Get());
+        IXMLDOMNode* next = nullptr;
+        if (child->get_nextSibling(&next) != S_OK)
+            next = nullptr;
+        *child.Out() = next;
+    }
+    return true;
+}
