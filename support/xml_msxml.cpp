@@ -89,12 +89,65 @@ std::wstring Wide(const char* text) {
     return wide;
 }
 
-// Descendant text, trimmed as on every backend.
+bool IsBlank(const std::wstring& text) {
+    return text.find_first_not_of(L" \t\r\n") == std::wstring::npos;
+}
+
+// Descendant text, trimmed as on every backend. Collected here rather than by
+// the parser's text property: Wine keeps white-space-only text between
+// elements, which the other backends drop. Walks without recursion.
 std::string NodeText(IXMLDOMNode* node) {
-    cBstr text;
-    if (node->get_text(text.Out()) != S_OK)
+    std::wstring text;
+    DOMNodeType type;
+    if (node->get_nodeType(&type) != S_OK)
         return std::string();
-    return Trim(ToNarrow(text.Wide()));
+    if (type != NODE_ELEMENT && type != NODE_DOCUMENT) {
+        cBstr value;
+        if (node->get_text(value.Out()) == S_OK)
+            text = value.Wide();
+        return Trim(ToNarrow(text));
+    }
+    IXMLDOMNode* at = nullptr;
+    int depth = 0;
+    if (node->get_firstChild(&at) != S_OK)
+        at = nullptr;
+    if (at)
+        depth = 1;
+    while (at) {
+        if (at->get_nodeType(&type) == S_OK) {
+            if (type == NODE_TEXT || type == NODE_CDATA_SECTION) {
+                // The raw value: Wine trims what the text property gives.
+                VARIANT value;
+                VariantInit(&value);
+                if (at->get_nodeValue(&value) == S_OK && value.vt == VT_BSTR && value.bstrVal) {
+                    const std::wstring piece(value.bstrVal, SysStringLen(value.bstrVal));
+                    if (type == NODE_CDATA_SECTION || !IsBlank(piece))
+                        text += piece;
+                }
+                VariantClear(&value);
+            }
+        }
+        IXMLDOMNode* next = nullptr;
+        if (at->get_firstChild(&next) == S_OK && next) {
+            at->Release();
+            at = next;
+            ++depth;
+            continue;
+        }
+        while (at) {
+            if (at->get_nextSibling(&next) == S_OK && next) {
+                at->Release();
+                at = next;
+                break;
+            }
+            IXMLDOMNode* parent = nullptr;
+            if (--depth == 0 || at->get_parentNode(&parent) != S_OK)
+                parent = nullptr;
+            at->Release();
+            at = parent;
+        }
+    }
+    return Trim(ToNarrow(text));
 }
 
 bool NodeName(IXMLDOMNode* node, std::string& name) {
@@ -152,6 +205,51 @@ class cComApartment : no_copy {
     const bool initialised;
 };
 
+// Wine's pattern parser crashes on some malformed expressions (unclosed
+// brackets); such an expression is refused before it reaches the parser, as
+// every parser would refuse it.
+bool IsWellFormedExpression(const char* expression) {
+    int brackets = 0;
+    int parentheses = 0;
+    char quote = 0;
+    for (const char* at = expression; *at; ++at) {
+        if (quote) {
+            if (*at == quote)
+                quote = 0;
+        } else if (*at == '"' || *at == '\'') {
+            quote = *at;
+        } else if (*at == '[') {
+            ++brackets;
+        } else if (*at == ']' && --brackets < 0) {
+            return false;
+        } else if (*at == '(') {
+            ++parentheses;
+        } else if (*at == ')' && --parentheses < 0) {
+            return false;
+        }
+    }
+    return !quote && brackets == 0 && parentheses == 0;
+}
+
+// The text is already in the process's code page whatever its declaration
+// names; the parser is handed UTF-16, so a declared encoding must not make it
+// decode the text again.
+void DropDeclaredEncoding(std::string& text) {
+    if (text.compare(0, 5, "<?xml") != 0)
+        return;
+    const size_t end = text.find("?>");
+    const size_t at = text.find("encoding", 5);
+    if (end == std::string::npos || at == std::string::npos || at > end)
+        return;
+    const size_t open = text.find_first_of("\"'", at);
+    if (open == std::string::npos || open > end)
+        return;
+    const size_t close = text.find(text[open], open + 1);
+    if (close == std::string::npos || close > end)
+        return;
+    text.erase(at, close + 1 - at);
+}
+
 } // namespace
 
 class cXML::cDocument : no_copy {
@@ -178,8 +276,10 @@ void cXML::Load(const char* text) {
     dom->put_preserveWhiteSpace(VARIANT_FALSE);
     dom->put_resolveExternals(VARIANT_FALSE);
     dom->put_validateOnParse(VARIANT_FALSE);
+    std::string narrow = text ? text : "";
+    DropDeclaredEncoding(narrow);
     std::wstring wide;
-    ToWide(wide, text ? text : "");
+    ToWide(wide, narrow);
     cBstr source(wide);
     VARIANT_BOOL parsed = VARIANT_FALSE;
     dom->loadXML(source.Get(), &parsed);
@@ -187,7 +287,7 @@ void cXML::Load(const char* text) {
 
 std::string cXML::SelectText(const char* expression) {
     IXMLDOMDocument* dom = document->dom.Get();
-    if (!dom || !expression)
+    if (!dom || !expression || !IsWellFormedExpression(expression))
         return std::string();
     cBstr query(Wide(expression));
     cComPtr<IXMLDOMNode> node;
@@ -199,7 +299,7 @@ std::string cXML::SelectText(const char* expression) {
 bool cXML::SelectMap(std::map<std::string, std::string>& values, const char* expression) {
     values.clear();
     IXMLDOMDocument* dom = document->dom.Get();
-    if (!dom || !expression)
+    if (!dom || !expression || !IsWellFormedExpression(expression))
         return false;
     cBstr query(Wide(expression));
     cComPtr<IXMLDOMNodeList> list;
