@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/text_encoding.h"
+#include "support/text_encoding.h"
 #include "support/text.h"
 
 namespace {

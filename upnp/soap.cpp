@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "net/http.h"
+#include "support/text_encoding.h"
 #include "support/xml.h"
 #include "upnp/soap_impl.h"
 
@@ -47,8 +48,10 @@ std::string cSOAP::ComposeBody(const char* action) const {
          << "\n"
          << "<m:" << action << " xmlns:m=\"" << self.serviceType << "\">\n";
     // std::map orders std::string keys byte-wise (char_traits compares as unsigned).
+    // Values go out as UTF-8, the encoding every UPnP peer reads: on Windows the
+    // program's texts are in the ANSI code page.
     for (const auto& argument : self.arguments)
-        body << "<" << argument.first << ">" << EscapeXml(argument.second) << "</"
+        body << "<" << argument.first << ">" << EscapeXml(NativeToUtf8(argument.second)) << "</"
              << argument.first << ">\n";
     body << "</m:" << action << ">\n"
          << "</SOAP-ENV:Body>\n"

@@ -86,6 +86,18 @@ TEST(SoapComposeBody, EscapesMarkupInValues) {
                        "</m:A>\n"));
 }
 
+// The literal is in the build's narrow encoding (Shift-JIS for Windows); what
+// goes out is UTF-8 on every platform.
+TEST(SoapComposeBody, ValuesGoOutAsUtf8) {
+    cSOAP soap;
+    soap.SetArgument("NewPortMappingDescription", "日本 game");
+    EXPECT_EQ(soap.ComposeBody("A"),
+              Envelope("<m:A xmlns:m=\"\">\n"
+                       "<NewPortMappingDescription>\xE6\x97\xA5\xE6\x9C\xAC "
+                       "game</NewPortMappingDescription>\n"
+                       "</m:A>\n"));
+}
+
 TEST(SoapComposeBody, ShorterNameFirstAndBytesCompareUnsigned) {
     cSOAP soap;
     soap.SetArgument("\xE3\x81\x82", "3");

@@ -1,4 +1,4 @@
-#include "cli/text_encoding.h"
+#include "support/text_encoding.h"
 
 #include "support/text.h"
 
