@@ -1,14 +1,28 @@
 #!/usr/bin/env bash
 # wendrel-cli against miniupnpd: discovery, addresses, list, add, delete, the
 # exit statuses, a cross-check with upnpc, and the paths it posted to.
-#   cli_lab_test.sh --igd2|--igd1 WENDREL_CLI LAB_SCRIPT
+#   cli_lab_test.sh --igd2|--igd1 [--wine WINE_RUN] WENDREL_CLI LAB_SCRIPT
+# With --wine, WENDREL_CLI is wendrel-cli.exe, run through WINE_RUN
+# (scripts/wine-run) on the client host: a wineserver sends from the network
+# namespace it started in, so it must start there.
 set -uo pipefail
 
 igd=${1:?--igd2 or --igd1}
-cli=${2:?path of wendrel-cli}
-lab=${3:?path of scripts/lab}
+shift
+wineRun=
+if [[ ${1:-} == --wine ]]; then
+    wineRun=${2:?path of scripts/wine-run}
+    shift 2
+fi
+cli=${1:?path of wendrel-cli}
+lab=${2:?path of scripts/lab}
 
-export WENDREL_LAB_NAME=t${igd#--igd}-$$
+# t: native runs, w: runs under Wine; the PID tells whether the run still lives
+kind=t
+[[ -n $wineRun ]] && kind=w
+export WENDREL_LAB_NAME=$kind${igd#--igd}-$$
+runner=()
+[[ -n $wineRun ]] && runner=("$wineRun")
 failures=0
 
 pass() { echo "ok   $*"; }
@@ -33,9 +47,12 @@ cli() {
     local errFile logLines
     errFile=$(mktemp)
     logLines=$(wc -l <"$LAB_REQUEST_LOG")
-    out=$("$lab" exec "$cli" "$@" 2>"$errFile")
+    out=$("$lab" exec "${runner[@]}" "$cli" "$@" 2>"$errFile")
     status=$?
     err=$(<"$errFile")
+    # the Windows C runtime writes CR LF
+    out=${out//$'\r'/}
+    err=${err//$'\r'/}
     rm -f "$errFile"
     ourLog+=$(tail -n +"$((logLines + 1))" "$LAB_REQUEST_LOG")$'\n'
 }
@@ -44,17 +61,21 @@ json() { # python expression over `j` read from stdin
     python3 -c 'import json, sys; j = json.load(sys.stdin); v = eval(sys.argv[1]); print(v if isinstance(v, str) else json.dumps(v, ensure_ascii=False))' "$1"
 }
 
-cleanup() { "$lab" down >/dev/null 2>&1; }
+cleanup() {
+    # the wineserver would keep the client's namespace alive
+    [[ -z $wineRun ]] || "$lab" exec "$wineRun" --release >/dev/null 2>&1
+    "$lab" down >/dev/null 2>&1
+}
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 # A run that was killed (a ctest time-out) leaves its lab behind: take down
 # the labs of runs that are gone.
-for gatewayNs in /run/netns/wdl-t[12]-*-gw; do
+for gatewayNs in /run/netns/wdl-[tw][12]-*-gw; do
     [[ -e $gatewayNs ]] || continue
     staleName=${gatewayNs#/run/netns/wdl-}
     staleName=${staleName%-gw}
-    kill -0 "${staleName#t?-}" 2>/dev/null ||
+    kill -0 "${staleName#??-}" 2>/dev/null ||
         WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
 done
 
@@ -99,9 +120,12 @@ expect_eq "external-ip" "$status:$out" "0:$LAB_EXTERNAL_ADDRESS"
 cli --json external-ip
 expect_eq "external-ip --json" "$(json 'j["externalAddress"]' <<<"$out")" "$LAB_EXTERNAL_ADDRESS"
 
+# Under Wine the arguments and the texts sent are in code page 932, which
+# upnpc would show as such: the comment stays ASCII there.
 comment='ウェブ & <テスト> "日本語"'
+[[ -n $wineRun ]] && comment='web & <test> "quoted"'
 cli add TCP 18080 "$LAB_CLIENT_ADDRESS" 18081 "$comment"
-expect_eq "add with a comment of & < and Japanese exits 0" "$status" 0
+expect_eq "add with a comment of & < and quotes exits 0" "$status" 0
 cli add udp 19000
 expect_eq "add with defaults exits 0" "$status" 0
 
@@ -124,8 +148,9 @@ expect_eq "defaults: this host, same port, no comment" \
 # client decodes it to the original, upnpc (no entity decoding) shows the
 # escaped form.
 upnpcList=$("$lab" exec upnpc -i -l 2>&1)
+escapedComment=$(sed 's/&/\&amp;/g; s/</\&lt;/g; s/>/\&gt;/g; s/"/\&quot;/g' <<<"$comment")
 expect_match "upnpc -i -l lists our TCP mapping" "$upnpcList" \
-    "TCP +18080->$LAB_CLIENT_ADDRESS:18081 +'ウェブ &amp; &lt;テスト&gt; &quot;日本語&quot;'"
+    "TCP +18080->$LAB_CLIENT_ADDRESS:18081 +'$escapedComment'"
 expect_match "upnpc -i -l lists our UDP mapping" "$upnpcList" \
     "UDP +19000->$LAB_CLIENT_ADDRESS:19000 +''"
 
@@ -168,12 +193,16 @@ expect_eq "every request names WANIPConnection:1" \
 
 # Without any gateway: a namespace of its own whose only link is a veth pair
 # with nothing behind it.
-noGateway=$(unshare --net sh -c '
+noGateway=$(WINE_RUN=$wineRun unshare --net bash -c '
     ip link set lo up && ip link add v0 type veth peer name v1 &&
     ip addr add 10.99.0.2/24 dev v0 && ip link set v1 up && ip link set v0 multicast on up &&
-    ip route add 239.0.0.0/8 dev v0 &&
-    exec "$0" --timeout 300 list' "$cli" 2>&1)
+    ip route add 239.0.0.0/8 dev v0 || exit 9
+    "$@" --timeout 300 list
+    status=$?
+    [[ -z $WINE_RUN ]] || "$WINE_RUN" --release >/dev/null 2>&1
+    exit $status' no-gateway "${runner[@]}" "$cli" 2>&1)
 expect_eq "no gateway exits 1" "$?" 1
+noGateway=${noGateway//$'\r'/}
 expect_match "no gateway says so" "$noGateway" "no UPnP gateway found"
 
 echo "$failures failure(s)"
