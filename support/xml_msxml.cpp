@@ -1,6 +1,7 @@
 #include "support/xml.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include <windows.h>
 #include <msxml.h>
@@ -250,6 +251,79 @@ void DropDeclaredEncoding(std::string& text) {
     text.erase(at, close + 1 - at);
 }
 
+constexpr size_t kNone = std::wstring::npos;
+
+// Position just past the first `end` at or after `at`; kNone when there is none.
+size_t After(const std::wstring& text, const wchar_t* end, size_t at) {
+    const size_t found = text.find(end, at);
+    return found == kNone ? kNone : found + std::wcslen(end);
+}
+
+// Position just past a declaration that begins at `at` (after "<!"): a
+// DOCTYPE's internal subset may hold quotes, comments and processing
+// instructions with '>' or brackets in them.
+size_t AfterDeclaration(const std::wstring& text, size_t at) {
+    int brackets = 0;
+    while (at != kNone && at < text.size()) {
+        const wchar_t c = text[at];
+        if (c == L'"' || c == L'\'') {
+            const wchar_t quote[] = {c, L'\0'};
+            at = After(text, quote, at + 1);
+        } else if (text.compare(at, 4, L"<!--") == 0) {
+            at = After(text, L"-->", at + 4);
+        } else if (text.compare(at, 2, L"<?") == 0) {
+            at = After(text, L"?>", at + 2);
+        } else if (c == L'>' && brackets <= 0) {
+            return at + 1;
+        } else {
+            brackets += c == L'[' ? 1 : c == L']' ? -1 : 0;
+            ++at;
+        }
+    }
+    return kNone;
+}
+
+// Whether the text nests elements deeper than `limit`, counted before parsing:
+// the DOM would build a tree of any depth (MSXML3 sets no bound of its own).
+// Markup that opens no element is skipped. Counted on UTF-16, where no trail
+// byte of a double-byte character can pass for a bracket. A text that is not
+// well-formed may be misjudged; the parser refuses it anyway.
+bool NestsDeeperThan(const std::wstring& text, int limit) {
+    int depth = 0;
+    size_t at = 0;
+    while (at != kNone && (at = text.find(L'<', at)) != kNone) {
+        if (text.compare(at, 4, L"<!--") == 0) {
+            at = After(text, L"-->", at + 4);
+        } else if (text.compare(at, 9, L"<![CDATA[") == 0) {
+            at = After(text, L"]]>", at + 9);
+        } else if (text.compare(at, 2, L"<?") == 0) {
+            at = After(text, L"?>", at + 2);
+        } else if (text.compare(at, 2, L"<!") == 0) {
+            at = AfterDeclaration(text, at + 2);
+        } else if (text.compare(at, 2, L"</") == 0) {
+            depth -= depth > 0 ? 1 : 0;
+            at = After(text, L">", at + 2);
+        } else {
+            // A start tag ends at the first '>' outside its quoted values.
+            size_t end = at + 1;
+            while (end < text.size() && text[end] != L'>') {
+                if (text[end] == L'"' || text[end] == L'\'') {
+                    end = text.find(text[end], end + 1);
+                    if (end == kNone)
+                        return false;
+                }
+                ++end;
+            }
+            if (end >= text.size())
+                return false;
+            if (text[end - 1] != L'/' && ++depth > limit)
+                return true;
+            at = end + 1;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 class cXML::cDocument : no_copy {
@@ -280,6 +354,8 @@ void cXML::Load(const char* text) {
     DropDeclaredEncoding(narrow);
     std::wstring wide;
     ToWide(wide, narrow);
+    if (NestsDeeperThan(wide, kXmlMaxDepth))
+        wide.clear(); // parses as nothing: every selection finds nothing
     cBstr source(wide);
     VARIANT_BOOL parsed = VARIANT_FALSE;
     dom->loadXML(source.Get(), &parsed);

@@ -170,3 +170,38 @@ TEST(XmlSelectChildMap, TruncatedResponseGivesAnEmptyMap) {
     xml.SelectChildMap(values, "GetGenericPortMappingEntryResponse");
     EXPECT_TRUE(values.empty());
 }
+
+namespace {
+
+// `depth` elements nested, the innermost a modelName with text, the others
+// wrapped in `before` ... `after` markup of their own.
+std::string Nested(int depth, const std::string& before = "", const std::string& after = "") {
+    std::string text;
+    for (int i = 1; i < depth; ++i)
+        text += "<device>" + before;
+    text += "<modelName>m</modelName>";
+    for (int i = 1; i < depth; ++i)
+        text += after + "</device>";
+    return text;
+}
+
+} // namespace
+
+TEST(XmlLoad, NestingDeeperThanTheBoundFindsNothing) {
+    EXPECT_EQ(Select(Nested(kXmlMaxDepth).c_str(), "//device/modelName"), "m");
+    EXPECT_EQ(Select(Nested(kXmlMaxDepth + 1).c_str(), "//device/modelName"), "");
+    // A hostile depth costs neither the stack nor a tree of that depth.
+    EXPECT_EQ(Select(Nested(100000).c_str(), "//device/modelName"), "");
+}
+
+TEST(XmlLoad, OnlyElementsCountTowardsTheBound) {
+    // Markup that opens no element, even where it looks like a tag.
+    const std::string inert = "<!-- <a><b> --><![CDATA[<c><d>]]><?pi <e><f>?><g h='>' i=\"/>\"/>";
+    const std::string prolog = "<?xml version=\"1.0\"?><!DOCTYPE device [<!-- ' -->"
+                               "<!ENTITY e \"]>'<x>\"><?pi ]> ?>]>";
+    EXPECT_EQ(Select((prolog + Nested(kXmlMaxDepth, inert, inert)).c_str(), "//device/modelName"),
+              "m");
+    EXPECT_EQ(
+        Select((prolog + Nested(kXmlMaxDepth + 1, inert, inert)).c_str(), "//device/modelName"),
+        "");
+}
