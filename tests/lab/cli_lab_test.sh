@@ -120,8 +120,9 @@ expect_eq "external-ip" "$status:$out" "0:$LAB_EXTERNAL_ADDRESS"
 cli --json external-ip
 expect_eq "external-ip --json" "$(json 'j["externalAddress"]' <<<"$out")" "$LAB_EXTERNAL_ADDRESS"
 
-# Under Wine the arguments and the texts sent are in code page 932, which
-# upnpc would show as such: the comment stays ASCII there.
+# Wine converts the command line with the Unix locale's charset, ASCII where
+# no ja_JP.UTF-8 locale is generated: Japanese would lose the high bit of
+# every byte on the way in, so the comment stays ASCII under Wine.
 comment='ウェブ & <テスト> "日本語"'
 [[ -n $wineRun ]] && comment='web & <test> "quoted"'
 cli add TCP 18080 "$LAB_CLIENT_ADDRESS" 18081 "$comment"
