@@ -36,8 +36,10 @@ void cStatusBar::SetText(int part, const char* text) {
 std::string cStatusBar::GetText(int part) {
     if (!handle)
         return std::string();
+    // Some implementations count characters rather than bytes; a character of
+    // the code page takes at most two.
     const LRESULT length = SendMessageA(Window(handle), SB_GETTEXTLENGTHA, part, 0);
-    std::vector<char> buffer(LOWORD(length) + 1, '\0');
+    std::vector<char> buffer(2 * LOWORD(length) + 1, '\0');
     SendMessageA(Window(handle), SB_GETTEXTA, part, reinterpret_cast<LPARAM>(buffer.data()));
     return std::string(buffer.data());
 }
