@@ -6,9 +6,13 @@
 //
 // Prints the description URL on its first line, then serves until SIGTERM or
 // SIGINT, a close of stdin when it is a pipe, or --seconds (default 300).
+// --disabled N marks mapping N disabled. --log FILE appends one line per
+// request within 100 ms of its arrival: method, path, SOAP action and the
+// arguments that name a mapping, e.g. "POST /ctl/IPConn DeletePortMapping TCP 10002".
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -31,9 +35,44 @@ void OnSignal(int) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: wendrel-fake-igd [--port N] [--mappings N] [--model TEXT]"
-                         " [--service TYPE] [--control TEXT] [--url-base TEXT] [--seconds N]\n");
+    std::fprintf(stderr, "usage: wendrel-fake-igd [--port N] [--mappings N] [--disabled N]"
+                         " [--model TEXT] [--service TYPE] [--control TEXT] [--url-base TEXT]"
+                         " [--seconds N] [--log FILE]\n");
     return 2;
+}
+
+// The text of the first <name> element in a SOAP body, or "".
+std::string Argument(const std::string& body, const std::string& name) {
+    const std::string open = "<" + name + ">";
+    const std::size_t start = body.find(open);
+    if (start == std::string::npos)
+        return "";
+    const std::size_t end = body.find("</" + name + ">", start);
+    if (end == std::string::npos)
+        return "";
+    return body.substr(start + open.size(), end - start - open.size());
+}
+
+void AppendRequests(const cFakeGateway& gateway, const std::string& path, std::size_t& written) {
+    if (path.empty())
+        return;
+    const std::vector<cFakeGateway::cRequest> requests = gateway.Requests();
+    if (requests.size() <= written)
+        return;
+    std::ofstream log(path, std::ios::app);
+    for (; written < requests.size(); ++written) {
+        const cFakeGateway::cRequest& request = requests[written];
+        std::string line = request.method + " " + request.path;
+        if (request.method == "POST") {
+            line += " " + request.Action();
+            for (const char* name : {"NewPortMappingIndex", "NewProtocol", "NewExternalPort"}) {
+                const std::string value = Argument(request.body, name);
+                if (!value.empty())
+                    line += " " + value;
+            }
+        }
+        log << line << "\n";
+    }
 }
 
 } // namespace
@@ -42,7 +81,9 @@ int main(int argc, char** argv) {
     cFakeGateway::cOptions options;
     options.address = kTestInterfaceAddress;
     int mappings = 0;
+    int disabled = -1;
     int seconds = 300;
+    std::string logPath;
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
         if (i + 1 >= argc)
@@ -62,6 +103,10 @@ int main(int argc, char** argv) {
             options.urlBase = value;
         else if (flag == "--seconds")
             seconds = std::atoi(value);
+        else if (flag == "--disabled")
+            disabled = std::atoi(value);
+        else if (flag == "--log")
+            logPath = value;
         else
             return Usage();
     }
@@ -86,6 +131,7 @@ int main(int argc, char** argv) {
         m.internalPort = 20000 + i;
         m.internalClient = kTestInterfaceAddress;
         m.description = "mapping " + std::to_string(i);
+        m.enabled = i != disabled;
         table.push_back(m);
     }
     gateway.SetMappings(table);
@@ -99,7 +145,9 @@ int main(int argc, char** argv) {
     // When stdin is a pipe, its close ends the run too (the parent went away).
     struct stat in {};
     bool watchStdin = fstat(STDIN_FILENO, &in) == 0 && S_ISFIFO(in.st_mode);
+    std::size_t logged = 0;
     for (int waitedMs = 0; !stopRequested && waitedMs < seconds * 1000; waitedMs += 100) {
+        AppendRequests(gateway, logPath, logged);
         pollfd entry{STDIN_FILENO, POLLIN, 0};
         if (watchStdin && poll(&entry, 1, 100) == 1) {
             char byte;
@@ -109,6 +157,7 @@ int main(int argc, char** argv) {
             usleep(100 * 1000);
         }
     }
+    AppendRequests(gateway, logPath, logged);
     std::fprintf(stderr, "wendrel-fake-igd: %zu requests served\n", gateway.RequestCount());
     return 0;
 }
