@@ -176,6 +176,7 @@ TEST_F(PortWindowTest, StartupShowsModelAddressesAndTheEnabledRowsInIndexOrder) 
                                                        {0, kDone}}));
     EXPECT_EQ(Part(1), kAddresses);
     EXPECT_EQ(Part(2), kModel);
+    EXPECT_EQ(Part(0), "\x82\x6e\x82\x6a\x81\x49") << "not Shift-JIS";
     EXPECT_EQ(Rows(), kEnabledRows);
 
     // The start-up timer fired once only.
