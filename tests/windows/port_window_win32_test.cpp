@@ -53,12 +53,18 @@ class cStatusRecorder {
         recorder = nullptr;
     }
     std::vector<tPartText> texts;
+    // "text" for each SB_SETTEXTA, "paint" for each WM_PAINT.
+    std::vector<std::string> events;
 
   private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == SB_SETTEXTA && recorder)
+        if (message == SB_SETTEXTA && recorder) {
             recorder->texts.emplace_back(static_cast<int>(wParam & 0xFF),
                                          reinterpret_cast<const char*>(lParam));
+            recorder->events.push_back("text");
+        }
+        if (message == WM_PAINT && recorder)
+            recorder->events.push_back("paint");
         return CallWindowProcA(recorder ? recorder->original : DefWindowProcA, window, message,
                                wParam, lParam);
     }
@@ -184,6 +190,19 @@ TEST_F(PortWindowTest, StartupShowsModelAddressesAndTheEnabledRowsInIndexOrder) 
     Pump(400);
     EXPECT_EQ(recorder->texts.size(), 6u);
     EXPECT_EQ(RequestCount(), requests);
+}
+
+TEST_F(PortWindowTest, EveryStatusTextIsPaintedBeforeTheWorkThatFollowsIt) {
+    WaitForStartup();
+    ASSERT_EQ(recorder->texts.size(), 6u);
+    // The work blocks the only thread: a text not painted at once is never seen.
+    const std::vector<std::string>& events = recorder->events;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i] != "text")
+            continue;
+        EXPECT_TRUE(i + 1 < events.size() && events[i + 1] == "paint")
+            << "status text at event " << i << " not painted";
+    }
 }
 
 TEST_F(PortWindowTest, StartupWithNoGatewayShowsNotFoundAndNothingElse) {
