@@ -58,18 +58,20 @@ class cBstr : no_copy {
     BSTR text = nullptr;
 };
 
-void ToWide(std::wstring& out, const std::string& text) {
+void Widen(std::wstring& out, const std::string& text, UINT codePage) {
     out.clear();
     if (text.empty())
         return;
     const int length = static_cast<int>(text.size());
-    const int needed = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+    const int needed = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
     if (needed <= 0)
         return;
     std::wstring buffer(static_cast<size_t>(needed) + 1, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), length, &buffer[0], needed);
+    MultiByteToWideChar(codePage, 0, text.data(), length, &buffer[0], needed);
     out.assign(buffer.c_str());
 }
+
+void ToWide(std::wstring& out, const std::string& text) { Widen(out, text, CP_ACP); }
 
 std::string ToNarrow(const std::wstring& text) {
     if (text.empty())
@@ -352,8 +354,10 @@ void cXML::Load(const char* text) {
     dom->put_validateOnParse(VARIANT_FALSE);
     std::string narrow = text ? text : "";
     DropDeclaredEncoding(narrow);
+    // Gateways write UTF-8, as UPnP requires. A text that is not valid UTF-8
+    // is taken to be in the ANSI code page, as older devices here wrote it.
     std::wstring wide;
-    ToWide(wide, narrow);
+    Widen(wide, narrow, MakeValidUtf8(narrow) == narrow ? CP_UTF8 : CP_ACP);
     if (NestsDeeperThan(wide, kXmlMaxDepth))
         wide.clear(); // parses as nothing: every selection finds nothing
     cBstr source(wide);

@@ -93,6 +93,12 @@ TEST(XmlSelectText, ReturnsTheDocumentsBytesWhateverItsDeclarationSays) {
               "ポート 転送");
 }
 
+// Gateways send UTF-8; the text comes back in the program's own encoding (the
+// literal's: Shift-JIS in the Windows build, UTF-8 elsewhere).
+TEST(XmlSelectText, ReadsUtf8IntoTheNativeEncoding) {
+    EXPECT_EQ(Select("<a>\xE6\x97\xA5\xE6\x9C\xAC web</a>", "/a"), "日本 web");
+}
+
 TEST(XmlSelectText, DecodesEntities) {
     EXPECT_EQ(Select("<a>R&amp;D &lt;lab&gt;</a>", "/a"), "R&D <lab>");
 }
