@@ -7,11 +7,6 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/README.txt.in ${WENDREL_README}
     @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${WENDREL_README} DESTINATION .)
 
-# Stand-in until app/ installs the window itself.
-if(TARGET wendrel)
-    install(TARGETS wendrel RUNTIME DESTINATION .)
-endif()
-
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME wendrel)
 set(CPACK_PACKAGE_VERSION ${WENDREL_FILE_VERSION})
