@@ -131,11 +131,11 @@ bool ShowAddPortDialog(gui::tHandle owner, cUPnP::cEntry& entry) {
     gtk_container_set_border_width(GTK_CONTAINER(grid), kBorder);
     int row = 0;
     GtkWidget* first = nullptr;
-    for (const cField& spec : kFields) {
-        GtkWidget* label = gtk_label_new(spec.label);
+    for (const cField& fieldSpec : kFields) {
+        GtkWidget* label = gtk_label_new(fieldSpec.label);
         gtk_label_set_xalign(GTK_LABEL(label), 1.0f);
-        GtkWidget* field = MakeField(spec.id, defaults);
-        gtk_widget_set_name(field, FieldName(spec.id).c_str());
+        GtkWidget* field = MakeField(fieldSpec.id, defaults);
+        gtk_widget_set_name(field, FieldName(fieldSpec.id).c_str());
         gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
         gtk_grid_attach(GTK_GRID(grid), field, 1, row, 1, 1);
         if (!first)

@@ -77,16 +77,16 @@ void cPortWindow::impl::BuildMenu() {
     for (const cPopup& popup : popups) {
         GtkWidget* menu = gtk_menu_new();
         for (size_t i = 0; i < popup.count; ++i) {
-            const cMenuItemSpec& spec = popup.items[i];
-            if (spec.id == kSeparator) {
+            const cMenuItemSpec& menuItem = popup.items[i];
+            if (menuItem.id == kSeparator) {
                 gtk_menu_shell_append(GTK_MENU_SHELL(menu), gtk_separator_menu_item_new());
                 continue;
             }
-            GtkWidget* item = gtk_menu_item_new_with_mnemonic(spec.text);
-            g_object_set_data(G_OBJECT(item), kCommandKey, GINT_TO_POINTER(spec.id));
+            GtkWidget* item = gtk_menu_item_new_with_mnemonic(menuItem.text);
+            g_object_set_data(G_OBJECT(item), kCommandKey, GINT_TO_POINTER(menuItem.id));
             g_signal_connect(item, "activate", G_CALLBACK(OnMenuActivate), this);
             gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
-            menuItems[spec.id] = item;
+            menuItems[menuItem.id] = item;
         }
         GtkWidget* top = gtk_menu_item_new_with_mnemonic(popup.text);
         gtk_menu_item_set_submenu(GTK_MENU_ITEM(top), menu);
