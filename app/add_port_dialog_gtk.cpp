@@ -78,16 +78,6 @@ std::string GetControlText(GtkWidget* grid, int id) {
     return gtk_entry_get_text(GTK_ENTRY(field));
 }
 
-cAddPortInput ReadInput(GtkWidget* grid) {
-    cAddPortInput input;
-    input.protocol = GetControlText(grid, kFieldProtocol);
-    input.externalPort = GetControlText(grid, kFieldExternalPort);
-    input.internalClient = GetControlText(grid, kFieldInternalClient);
-    input.internalPort = GetControlText(grid, kFieldInternalPort);
-    input.description = GetControlText(grid, kFieldDescription);
-    return input;
-}
-
 void ShowInvalidInput(GtkWidget* dialog) {
     GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(dialog), GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER,
                                             GTK_BUTTONS_OK, "%s", kInvalidInputText);
@@ -152,8 +142,10 @@ bool ShowAddPortDialog(gui::tHandle owner, cUPnP::cEntry& entry) {
         // Escape and the close box answer GTK_RESPONSE_DELETE_EVENT: a cancel.
         if (gtk_dialog_run(GTK_DIALOG(dialog)) != GTK_RESPONSE_OK)
             break;
+        const cAddPortInput input =
+            ReadAddPortInput([grid](int id) { return GetControlText(grid, id); });
         cUPnP::cEntry record;
-        if (ValidateAddPortInput(ReadInput(grid), record)) {
+        if (ValidateAddPortInput(input, record)) {
             entry = record;
             confirmed = true;
             break;

@@ -28,12 +28,8 @@ std::string GetControlText(HWND dialog, int id) {
 }
 
 bool ValidateAddPortDialog(HWND dialog) {
-    cAddPortInput input;
-    input.protocol = GetControlText(dialog, kFieldProtocol);
-    input.externalPort = GetControlText(dialog, kFieldExternalPort);
-    input.internalPort = GetControlText(dialog, kFieldInternalPort);
-    input.internalClient = GetControlText(dialog, kFieldInternalClient);
-    input.description = GetControlText(dialog, kFieldDescription);
+    const cAddPortInput input =
+        ReadAddPortInput([dialog](int id) { return GetControlText(dialog, id); });
     return ValidateAddPortInput(input, DialogRecord());
 }
 

@@ -13,6 +13,16 @@ bool IsPort(int value) {
 
 } // namespace
 
+cAddPortInput ReadAddPortInput(const std::function<std::string(int id)>& fieldText) {
+    cAddPortInput input;
+    input.protocol = fieldText(kFieldProtocol);
+    input.externalPort = fieldText(kFieldExternalPort);
+    input.internalClient = fieldText(kFieldInternalClient);
+    input.internalPort = fieldText(kFieldInternalPort);
+    input.description = fieldText(kFieldDescription);
+    return input;
+}
+
 cAddPortInput DefaultAddPortInput() {
     cAddPortInput input;
     input.protocol = kProtocols[0];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "upnp/upnp.h"
@@ -36,6 +37,10 @@ struct cAddPortInput {
     std::string internalPort;
     std::string description;
 };
+
+// The dialog's fields read through `fieldText`, which gives the text of the
+// field with a control id (kFieldProtocol …), empty when there is none.
+cAddPortInput ReadAddPortInput(const std::function<std::string(int id)>& fieldText);
 
 // The texts a fresh dialog opens with: TCP, 1234, this host's address on the
 // gateway's network (empty when unknown), 1234, no description.
