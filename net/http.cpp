@@ -133,11 +133,13 @@ public:
     int status = 0;
     std::string buffer;
     int timeoutMs = kHttpTimeoutMs;
+    eHttpOutcome outcome = eHttpOutcome::kNotStarted;
 
     void Reset() {
         tcp.Close();
         status = 0;
         buffer.clear();
+        outcome = eHttpOutcome::kNotStarted;
     }
     cHttpResponseReader::eResult ReadResponse(int silenceMs, int& statusOut, std::string& body);
 };
@@ -151,8 +153,12 @@ bool cHTTP::Open(const char* method, const char* url, int connectTimeoutMs) {
     self.Reset();
     self.timeoutMs = connectTimeoutMs;
     cHttpUrl parts;
-    if (!self.tcp.Create() || !ParseHttpUrl(url, parts) ||
-        !self.tcp.Connect(parts.host.c_str(), parts.port, connectTimeoutMs)) {
+    if (!ParseHttpUrl(url, parts)) {
+        self.outcome = eHttpOutcome::kBadUrl;
+        return false;
+    }
+    if (!self.tcp.Create() || !self.tcp.Connect(parts.host.c_str(), parts.port, connectTimeoutMs)) {
+        self.outcome = eHttpOutcome::kNoConnection;
         // A connect that timed out is still under way: close it, or it could
         // complete later and carry the request, and every wait on it would
         // cost the full time-out again.
@@ -177,12 +183,16 @@ bool cHTTP::Send(const char* body) {
         self.buffer += FormatString("Content-Length: %d\r\n", static_cast<int>(content.size()));
     self.buffer += "\r\n";
     self.buffer += content;
-    return self.tcp.Send(self.buffer, self.timeoutMs);
+    if (self.tcp.Send(self.buffer, self.timeoutMs))
+        return true;
+    self.outcome = eHttpOutcome::kSendFailed;
+    return false;
 }
 
 // Gathers one response: until its framing says it is complete, the server
 // closes, it falls silent for silenceMs, or the deadline passes. One that grows
-// past the cap is refused; one the deadline cut short is partial.
+// past the cap is refused; one the deadline cut short is partial. `outcome`
+// says which of these ended it.
 cHttpResponseReader::eResult cHTTP::impl::ReadResponse(int silenceMs, int& statusOut,
                                                        std::string& body) {
     const cClock::time_point deadline = cClock::now() + std::chrono::milliseconds(kHttpDeadlineMs);
@@ -197,20 +207,34 @@ cHttpResponseReader::eResult cHTTP::impl::ReadResponse(int silenceMs, int& statu
         block.pop_back(); // the terminating zero
         progress = reader.Append(block);
     }
-    if (progress == cHttpResponseReader::kRefused)
+    if (progress == cHttpResponseReader::kRefused) {
+        outcome = eHttpOutcome::kTooLarge;
         return cHttpResponseReader::kNothing;
+    }
     const cHttpResponseReader::eResult result = reader.Finish(statusOut, body);
     // Waits are cut to whole milliseconds: the last one may end a little short
     // of the deadline.
     const bool pastDeadline = deadline - cClock::now() < std::chrono::milliseconds(5);
-    if (result == cHttpResponseReader::kWhole && progress != cHttpResponseReader::kComplete &&
-        pastDeadline)
+    const bool complete = progress == cHttpResponseReader::kComplete;
+    if (result == cHttpResponseReader::kNothing)
+        outcome = tcp.ClosedByPeer() ? eHttpOutcome::kClosed
+                  : pastDeadline     ? eHttpOutcome::kDeadline
+                                     : eHttpOutcome::kSilence;
+    else if (!complete && pastDeadline)
+        outcome = eHttpOutcome::kDeadline;
+    else if (result == cHttpResponseReader::kPartial)
+        outcome = eHttpOutcome::kCutShort;
+    else
+        outcome = statusOut == 0 ? eHttpOutcome::kNotHttp : eHttpOutcome::kAnswered;
+    if (result == cHttpResponseReader::kWhole && !complete && pastDeadline)
         return cHttpResponseReader::kPartial;
     return result;
 }
 
 bool cHTTP::Receive(int timeoutMs) {
     impl& self = *pimpl.Get();
+    if (!self.tcp.IsOpen())
+        return false; // Open failed: its outcome stands
     int status = 0;
     std::string body;
     const cHttpResponseReader::eResult result = self.ReadResponse(timeoutMs, status, body);
@@ -227,3 +251,5 @@ bool cHTTP::Receive(int timeoutMs) {
 int cHTTP::GetStatus() const { return pimpl->status; }
 
 const char* cHTTP::GetBody() const { return pimpl->buffer.c_str(); }
+
+eHttpOutcome cHTTP::GetOutcome() const { return pimpl->outcome; }

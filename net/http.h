@@ -35,6 +35,21 @@ private:
     bool complete = false;
 };
 
+// How an exchange ended, so that a failure can say what happened.
+enum class eHttpOutcome {
+    kNotStarted,   // nothing opened yet
+    kBadUrl,       // not a well-formed "http://" URL: nothing was sent
+    kNoConnection, // no connection within the connect time-out
+    kSendFailed,   // the connection broke while the request went out
+    kSilence,      // nothing arrived within the silence time-out
+    kClosed,       // the server closed the connection without a byte
+    kTooLarge,     // past the size caps, or a chunk size beyond them
+    kCutShort,     // the framing was not complete when the server stopped
+    kDeadline,     // the overall deadline ended the exchange
+    kNotHttp,      // what arrived has no readable status line
+    kAnswered,     // a whole response, of any status
+};
+
 // One HTTP/1.1 exchange over one TCP connection.
 class cHTTP {
 public:
@@ -55,6 +70,7 @@ public:
     bool Receive(int timeoutMs);
     int GetStatus() const;
     const char* GetBody() const;
+    eHttpOutcome GetOutcome() const;
 
     class impl;
 

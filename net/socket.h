@@ -40,6 +40,8 @@ public:
     // Waits up to timeoutMs for data. A close by the peer is remembered: it
     // still reports data that came with it, and every later wait fails at once.
     bool Wait(int timeoutMs);
+    // True once a wait has seen the peer close the connection.
+    bool ClosedByPeer() const;
 
     std::uint16_t port = 0;
 

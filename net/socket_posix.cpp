@@ -100,6 +100,8 @@ void cSocket::Close() {
 
 bool cSocket::IsOpen() const { return handle != kNoHandle; }
 
+bool cSocket::ClosedByPeer() const { return handle != kNoHandle && event == kClosedByPeer; }
+
 bool cSocket::Bind(std::uint16_t firstPort, int extra) {
     if (handle == kNoHandle || event == kClosedByPeer)
         return false;

@@ -146,6 +146,12 @@ bool cSocket::IsOpen() const {
     return handle != kNoHandle;
 }
 
+// A wait that sees FD_CLOSE closes the event, so an open socket without one
+// has been closed by its peer.
+bool cSocket::ClosedByPeer() const {
+    return handle != kNoHandle && event == 0;
+}
+
 bool cSocket::Bind(std::uint16_t firstPort, int extra) {
     if (!IsOpen() || !event)
         return false;
