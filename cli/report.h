@@ -3,6 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "mapping/failure.h"
+#include "mapping/gateway.h"
+#include "mapping/mapping.h"
+#include "support/text_encoding.h"
 #include "upnp/upnp.h"
 
 // What `list` found, as the gateway reported it.
@@ -20,8 +24,23 @@ std::string ListText(const cGatewayReport& report);
 std::string ListJson(const cGatewayReport& report);
 std::string ExternalAddressJson(const std::string& address);
 
-// Gateway text made safe for a terminal: unreadable bytes and control
-// characters (C0, DEL, C1) become U+FFFD (or the console code page's default
-// character), so a hostile gateway cannot send escape sequences to the user's
-// terminal.
-std::string PrintableText(const std::string& text);
+// {"added": {<mapping as in the list, plus "leaseDuration">}, "warnings": [...]}
+std::string AddedJson(const cAddResult& result);
+
+struct cDeletion {
+    std::string protocol;
+    int externalPort = 0;
+    cFailure failure; // set when the delete failed
+};
+// {"deleted": [{"protocol", "externalPort"}...], "failed": [{..., "error": {...}}...]}
+std::string DeletedJson(const std::vector<cDeletion>& deletions);
+
+// {"error": {"code": 718 or null, "name", "message", "owner"?: {<mapping>}}}
+std::string ErrorJson(const cFailure& failure, const cMapping* owner = nullptr);
+
+// "718 ConflictInMappingEntry: <sentence>" for a gateway's error, the
+// sentence alone for a failure without a code.
+std::string FailureText(const cFailure& failure);
+
+// "198.51.100.10:8080 \"comment\"": who holds a mapping, for a message.
+std::string HolderText(const cMapping& mapping);
