@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "mapping/external_address.h"
+#include "upnp/mapping_gateway.h"
 #include "support/text_encoding.h"
 #include "support/text.h"
 
@@ -11,7 +13,6 @@ namespace {
 
 using cJson = nlohmann::ordered_json;
 
-constexpr const char* kReplacement = "\xEF\xBF\xBD";
 constexpr int kJsonIndent = 2;
 // "255.255.255.255(65535)" is 22 characters.
 constexpr const char* kRowFormat = "%-5s %-5s %5d  %-22s  %s\n";
@@ -23,32 +24,36 @@ std::string JsonText(const std::string& text) {
     return NativeToUtf8(text);
 }
 
+cJson MappingJson(const cMapping& mapping) {
+    cJson json;
+    json["enabled"] = mapping.enabled;
+    json["externalPort"] = mapping.externalPort;
+    json["internalPort"] = mapping.internalPort;
+    json["protocol"] = JsonText(mapping.protocol);
+    json["internalClient"] = JsonText(mapping.internalClient);
+    json["description"] = JsonText(mapping.description);
+    return json;
+}
+
+cJson ErrorObject(const cFailure& failure, const cMapping* owner) {
+    cJson error;
+    error["code"] = failure.code ? cJson(failure.code) : cJson(nullptr);
+    error["name"] = JsonText(failure.name);
+    error["message"] = JsonText(failure.message);
+    if (owner)
+        error["owner"] = MappingJson(*owner);
+    return error;
+}
+
+const char* AddressKind(const std::string& address) {
+    return ExternalAddressKindName(ClassifyExternalAddress(address));
+}
+
 std::string Dump(const cJson& json) {
     return json.dump(kJsonIndent, ' ', false, cJson::error_handler_t::replace) + "\n";
 }
 
 } // namespace
-
-std::string PrintableText(const std::string& text) {
-    const std::string valid = NativeToUtf8(text);
-    std::string out;
-    out.reserve(valid.size());
-    for (std::size_t i = 0; i < valid.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(valid[i]);
-        const bool c1 = c == 0xC2 && i + 1 < valid.size() &&
-                        static_cast<unsigned char>(valid[i + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(valid[i + 1]) <= 0x9F;
-        if (c < 0x20 || c == 0x7F) {
-            out += kReplacement;
-        } else if (c1) {
-            out += kReplacement;
-            ++i;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return Utf8ToNative(out);
-}
 
 std::string ListText(const cGatewayReport& report) {
     std::string out = "Model:   " + PrintableText(report.modelName) + "\n";
@@ -69,19 +74,12 @@ std::string ListText(const cGatewayReport& report) {
 
 std::string ListJson(const cGatewayReport& report) {
     cJson mappings = cJson::array();
-    for (const cUPnP::cEntry& entry : report.mappings) {
-        cJson mapping;
-        mapping["enabled"] = entry.enabled;
-        mapping["externalPort"] = entry.externalPort;
-        mapping["internalPort"] = entry.internalPort;
-        mapping["protocol"] = JsonText(entry.protocol);
-        mapping["internalClient"] = JsonText(entry.internalClient);
-        mapping["description"] = JsonText(entry.description);
-        mappings.push_back(mapping);
-    }
+    for (const cUPnP::cEntry& entry : report.mappings)
+        mappings.push_back(MappingJson(ToMapping(entry)));
     cJson json;
     json["modelName"] = JsonText(report.modelName);
     json["externalAddress"] = JsonText(report.externalAddress);
+    json["externalAddressKind"] = AddressKind(report.externalAddress);
     json["localAddress"] = JsonText(report.localAddress);
     json["mappings"] = mappings;
     return Dump(json);
@@ -90,5 +88,58 @@ std::string ListJson(const cGatewayReport& report) {
 std::string ExternalAddressJson(const std::string& address) {
     cJson json;
     json["externalAddress"] = JsonText(address);
+    json["externalAddressKind"] = AddressKind(address);
     return Dump(json);
+}
+
+std::string AddedJson(const cAddResult& result) {
+    cJson added = MappingJson(result.kept);
+    added["leaseDuration"] = result.kept.leaseSeconds;
+    cJson warnings = cJson::array();
+    for (const std::string& warning : result.warnings)
+        warnings.push_back(JsonText(warning));
+    cJson json;
+    json["added"] = added;
+    json["warnings"] = warnings;
+    return Dump(json);
+}
+
+std::string DeletedJson(const std::vector<cDeletion>& deletions) {
+    cJson deleted = cJson::array();
+    cJson failed = cJson::array();
+    for (const cDeletion& deletion : deletions) {
+        cJson item;
+        item["protocol"] = JsonText(deletion.protocol);
+        item["externalPort"] = deletion.externalPort;
+        if (deletion.failure.IsSet()) {
+            item["error"] = ErrorObject(deletion.failure, nullptr);
+            failed.push_back(item);
+        } else {
+            deleted.push_back(item);
+        }
+    }
+    cJson json;
+    json["deleted"] = deleted;
+    json["failed"] = failed;
+    return Dump(json);
+}
+
+std::string ErrorJson(const cFailure& failure, const cMapping* owner) {
+    cJson json;
+    json["error"] = ErrorObject(failure, owner);
+    return Dump(json);
+}
+
+std::string FailureText(const cFailure& failure) {
+    const std::string sentence = PrintableText(failure.message);
+    if (!failure.code)
+        return sentence;
+    return DecimalText(failure.code) + " " + PrintableText(failure.name) + ": " + sentence;
+}
+
+std::string HolderText(const cMapping& mapping) {
+    std::string text = PrintableText(mapping.internalClient) + ":" + DecimalText(mapping.internalPort);
+    if (!mapping.description.empty())
+        text += " \"" + PrintableText(mapping.description, 80) + "\"";
+    return text;
 }

@@ -2,10 +2,15 @@
 # the headers are shared.
 add_library(wendrel_core STATIC
     support/text.cpp
+    support/printable_text.cpp
+    mapping/failure.cpp
+    mapping/external_address.cpp
     net/url.cpp
     net/http.cpp
     net/ssdp.cpp
     upnp/soap.cpp
+    upnp/fault.cpp
+    upnp/mapping_gateway.cpp
     upnp/description.cpp
     upnp/gateway.cpp
     upnp/port_mapping.cpp

@@ -14,6 +14,10 @@ public:
     bool GetPortMappingEntry(int index, cEntry& out) override;
     bool AddPortMapping(const cEntry& entry) override;
     bool DeletePortMapping(const cEntry& entry) override;
+    const cFailure& GetLastFailure() const override;
+    bool GetSpecificPortMappingEntry(const std::string& protocol, int externalPort, cEntry& out,
+                                     int& leaseSeconds) override;
+    bool AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) override;
 
     cSOAP soap;
 };

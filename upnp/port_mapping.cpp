@@ -24,6 +24,10 @@ bool cUPnP::impl::GetPortMappingEntry(int index, cEntry& out) {
 }
 
 bool cUPnP::impl::AddPortMapping(const cEntry& entry) {
+    return AddPortMappingWithLease(entry, 0);
+}
+
+bool cUPnP::impl::AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) {
     soap.ClearArguments();
     soap.SetArgument("NewRemoteHost", "");
     soap.SetArgument("NewEnabled", entry.enabled ? "1" : "0");
@@ -32,7 +36,7 @@ bool cUPnP::impl::AddPortMapping(const cEntry& entry) {
     soap.SetArgument("NewInternalPort", DecimalText(entry.internalPort).c_str());
     soap.SetArgument("NewInternalClient", entry.internalClient.c_str());
     soap.SetArgument("NewPortMappingDescription", entry.description.c_str());
-    soap.SetArgument("NewLeaseDuration", "0");
+    soap.SetArgument("NewLeaseDuration", DecimalText(leaseSeconds).c_str());
     return soap.Call("AddPortMapping");
 }
 
@@ -43,3 +47,23 @@ bool cUPnP::impl::DeletePortMapping(const cEntry& entry) {
     soap.SetArgument("NewExternalPort", DecimalText(entry.externalPort).c_str());
     return soap.Call("DeletePortMapping");
 }
+
+bool cUPnP::impl::GetSpecificPortMappingEntry(const std::string& protocol, int externalPort,
+                                              cEntry& out, int& leaseSeconds) {
+    soap.ClearArguments();
+    soap.SetArgument("NewRemoteHost", "");
+    soap.SetArgument("NewProtocol", protocol.c_str());
+    soap.SetArgument("NewExternalPort", DecimalText(externalPort).c_str());
+    if (!soap.Call("GetSpecificPortMappingEntry"))
+        return false;
+    out.protocol = protocol;
+    out.externalPort = externalPort;
+    out.enabled = ReadInt(soap.GetResult("NewEnabled")) != 0;
+    out.internalPort = ReadInt(soap.GetResult("NewInternalPort"));
+    out.internalClient = soap.GetResult("NewInternalClient");
+    out.description = soap.GetResult("NewPortMappingDescription");
+    leaseSeconds = ReadInt(soap.GetResult("NewLeaseDuration"));
+    return true;
+}
+
+const cFailure& cUPnP::impl::GetLastFailure() const { return soap.GetFailure(); }

@@ -5,6 +5,7 @@
 #include "net/http.h"
 #include "support/text_encoding.h"
 #include "support/xml.h"
+#include "upnp/fault.h"
 #include "upnp/soap_impl.h"
 
 std::string EscapeXml(const std::string& text) {
@@ -21,6 +22,21 @@ std::string EscapeXml(const std::string& text) {
     }
     return escaped;
 }
+
+namespace {
+
+cFailure WhyCallFailed(const cHTTP& http, const std::string& controlUrl) {
+    if (controlUrl.empty())
+        return NoGatewayFailure();
+    int code = 0;
+    std::string description;
+    if (http.GetOutcome() == eHttpOutcome::kAnswered && http.GetStatus() != 200 &&
+        ReadUpnpFault(http.GetBody(), code, description))
+        return UpnpFailure(code, description);
+    return TransportFailure(http.GetOutcome(), http.GetStatus(), kHttpTimeoutMs);
+}
+
+} // namespace
 
 cSOAP::cSOAP() : pimpl(new impl) {}
 
@@ -73,8 +89,12 @@ bool cSOAP::Call(const char* action) {
     answer.Load(http.GetBody());
     answer.SelectChildMap(self.results, (std::string(action) + "Response").c_str());
     // A 200 whose body was cut short is no success.
-    return received && http.GetStatus() == 200;
+    const bool succeeded = received && http.GetStatus() == 200;
+    self.failure = succeeded ? cFailure() : WhyCallFailed(http, self.controlUrl);
+    return succeeded;
 }
+
+const cFailure& cSOAP::GetFailure() const { return pimpl->failure; }
 
 const char* cSOAP::GetResult(const char* name) {
     const auto found = pimpl->results.find(name);

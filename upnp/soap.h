@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "mapping/failure.h"
 #include "support/smart_ptr.h"
 
 // What the client knows about the gateway's connection service, and one
@@ -19,6 +20,9 @@ public:
     // True exactly when the gateway answered with status 200.
     bool Call(const char* action);
     const char* GetResult(const char* name);
+    // Why the last Call failed: the gateway's UPnP error, or what happened to
+    // the exchange. Empty after a Call that succeeded.
+    const cFailure& GetFailure() const;
     const char* GetModelName();
     const std::string& GetControlUrl() const;
     const std::string& GetServiceType() const;

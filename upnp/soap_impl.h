@@ -15,6 +15,7 @@ public:
     std::string modelName;
     std::map<std::string, std::string> arguments;
     std::map<std::string, std::string> results;
+    cFailure failure;
 
     bool LoadDescription(const char* descriptionUrl, const char* type,
                          const std::vector<std::string>& otherTypes);

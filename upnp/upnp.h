@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "mapping/failure.h"
+
 // The gateway client: finds the Internet gateway's connection service and
 // speaks its port-mapping actions. Reached only through GetInstance().
 class cUPnP {
@@ -27,6 +29,16 @@ public:
     virtual bool GetPortMappingEntry(int index, cEntry& out) = 0;
     virtual bool AddPortMapping(const cEntry& entry) = 0;
     virtual bool DeletePortMapping(const cEntry& entry) = 0;
+
+    // Why the last action that failed did: the gateway's error, or what
+    // happened to the exchange.
+    virtual const cFailure& GetLastFailure() const = 0;
+    // The mapping of protocol and external port (any remote host), with the
+    // seconds of lease it has left (0: no limit).
+    virtual bool GetSpecificPortMappingEntry(const std::string& protocol, int externalPort,
+                                             cEntry& out, int& leaseSeconds) = 0;
+    // AddPortMapping asking for a lease of leaseSeconds (0: no limit).
+    virtual bool AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) = 0;
 
     class impl;
 };

@@ -1,0 +1,202 @@
+#include "upnp/mapping_gateway.h"
+
+#include "support/text.h"
+#include "support/text_encoding.h"
+#include "upnp/fault.h"
+
+namespace {
+
+// Leases tried, in order, when a gateway refuses a lease as an invalid argument.
+constexpr int kLeaseFallbacks[] = {kMaxLeaseSeconds, 3600};
+
+// Gateway text quoted in a warning: printable and short.
+constexpr std::size_t kQuotedTextBytes = 80;
+
+std::string Quoted(const std::string& text) {
+    return "\"" + PrintableText(text, kQuotedTextBytes) + "\"";
+}
+
+std::string Seconds(int seconds) {
+    return DecimalText(seconds) + " s";
+}
+
+std::string Refusal(const cFailure& failure) {
+    return DecimalText(failure.code) + " " + failure.name;
+}
+
+bool IsNoSuchMapping(const cFailure& failure) {
+    return failure.code == kUpnpNoSuchEntry || failure.code == kUpnpPortMappingNotFound;
+}
+
+} // namespace
+
+cUPnP::cEntry ToEntry(const cMapping& mapping) {
+    cUPnP::cEntry entry;
+    entry.enabled = mapping.enabled;
+    entry.externalPort = mapping.externalPort;
+    entry.internalPort = mapping.internalPort;
+    entry.protocol = mapping.protocol;
+    entry.internalClient = mapping.internalClient;
+    entry.description = mapping.description;
+    return entry;
+}
+
+cMapping ToMapping(const cUPnP::cEntry& entry, int leaseSeconds) {
+    cMapping mapping;
+    mapping.protocol = entry.protocol;
+    mapping.externalPort = entry.externalPort;
+    mapping.internalClient = entry.internalClient;
+    mapping.internalPort = entry.internalPort;
+    mapping.description = entry.description;
+    mapping.enabled = entry.enabled;
+    mapping.leaseSeconds = leaseSeconds;
+    return mapping;
+}
+
+bool cUPnPMappingGateway::Failed() {
+    failure = client.GetLastFailure();
+    return false;
+}
+
+bool cUPnPMappingGateway::GetExternalAddress(std::string& out) {
+    failure = cFailure();
+    return client.GetExternalAddress(out) || Failed();
+}
+
+bool cUPnPMappingGateway::Delete(const std::string& protocol, int externalPort) {
+    failure = cFailure();
+    cUPnP::cEntry entry;
+    entry.protocol = protocol;
+    entry.externalPort = externalPort;
+    return client.DeletePortMapping(entry) || Failed();
+}
+
+bool cUPnPMappingGateway::Find(const std::string& protocol, int externalPort, bool& found,
+                               cMapping& out) {
+    failure = cFailure();
+    found = false;
+    cUPnP::cEntry entry;
+    int lease = 0;
+    if (client.GetSpecificPortMappingEntry(protocol, externalPort, entry, lease)) {
+        found = true;
+        out = ToMapping(entry, lease);
+        return true;
+    }
+    return IsNoSuchMapping(client.GetLastFailure()) || Failed();
+}
+
+bool cUPnPMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
+    failure = cFailure();
+    result = cAddResult();
+    int lease = wanted.leaseSeconds;
+    if (!AddWithLeaseFallbacks(wanted, lease, result.warnings)) {
+        ExplainRefusal(wanted, result);
+        return false;
+    }
+    return ReadBack(wanted, lease, result);
+}
+
+// A gateway that refuses the lease is asked again: without one where it takes
+// only permanent mappings, else with a week, then an hour.
+bool cUPnPMappingGateway::AddWithLeaseFallbacks(const cMapping& wanted, int& lease,
+                                                std::vector<std::string>& warnings) {
+    const cUPnP::cEntry entry = ToEntry(wanted);
+    if (client.AddPortMappingWithLease(entry, lease))
+        return true;
+    const cFailure first = client.GetLastFailure();
+    if (lease != 0 && first.code == kUpnpOnlyPermanentLeases) {
+        warnings.push_back("the gateway refused a lease of " + Seconds(lease) + " (" +
+                           Refusal(first) + "); asking for a permanent mapping");
+        lease = 0;
+        return client.AddPortMappingWithLease(entry, lease) || Failed();
+    }
+    if (lease != 0 && (first.code == kUpnpInvalidArgs || first.code == kUpnpSamePortValuesRequired)) {
+        cFailure last = first;
+        for (const int fallback : kLeaseFallbacks) {
+            if (fallback == lease)
+                continue;
+            warnings.push_back("the gateway refused a lease of " + Seconds(lease) + " (" +
+                               Refusal(last) + "); asking for " + Seconds(fallback));
+            lease = fallback;
+            if (client.AddPortMappingWithLease(entry, lease))
+                return true;
+            last = client.GetLastFailure();
+        }
+    }
+    return Failed();
+}
+
+// After a conflict or a refusal: who holds the port, or else why a port
+// nobody holds was refused.
+void cUPnPMappingGateway::ExplainRefusal(const cMapping& wanted, cAddResult& result) {
+    if (failure.code != kUpnpConflict && failure.code != kUpnpActionNotAuthorized)
+        return;
+    const cFailure refusal = failure;
+    bool found = false;
+    cMapping holder;
+    const bool asked = Find(wanted.protocol, wanted.externalPort, found, holder);
+    failure = refusal;
+    if (asked && found) {
+        result.ownerKnown = true;
+        result.owner = holder;
+        return;
+    }
+    std::string local;
+    if (asked && client.GetLocalAddress(local) && !local.empty() &&
+        wanted.internalClient != local) {
+        failure.message += "; nobody holds the port: this gateway lets a host map ports only "
+                           "to itself";
+        failure.messageJa += "（このルーターでは自分自身へのポートマップのみ追加できます）";
+    }
+}
+
+// What the gateway kept, compared with what was asked for.
+bool cUPnPMappingGateway::ReadBack(const cMapping& wanted, int lease, cAddResult& result) {
+    result.kept = wanted;
+    result.kept.leaseSeconds = lease;
+    cUPnP::cEntry kept;
+    int leaseLeft = 0;
+    if (!client.GetSpecificPortMappingEntry(wanted.protocol, wanted.externalPort, kept,
+                                            leaseLeft)) {
+        const cFailure& why = client.GetLastFailure();
+        if (IsNoSuchMapping(why)) {
+            failure.name = "NotKept";
+            failure.message = "the gateway reported success but kept no mapping";
+            failure.messageJa = "ルーターは成功と答えましたがポートマップを保持していません";
+            return false;
+        }
+        result.warnings.push_back("the mapping could not be read back: " + why.message);
+        return true;
+    }
+    result.kept = ToMapping(kept, leaseLeft);
+    std::vector<std::string>& warnings = result.warnings;
+    if (kept.internalClient != wanted.internalClient)
+        warnings.push_back("the gateway maps the port to " + Quoted(kept.internalClient) +
+                           ", not to " + Quoted(wanted.internalClient));
+    if (kept.internalPort != wanted.internalPort)
+        warnings.push_back("the gateway maps to internal port " + DecimalText(kept.internalPort) +
+                           ", not " + DecimalText(wanted.internalPort));
+    if (kept.enabled != wanted.enabled)
+        warnings.push_back(kept.enabled ? "the gateway keeps the mapping enabled"
+                                        : "the gateway keeps the mapping disabled");
+    // The gateway's answer comes trimmed, as every text read from XML.
+    const std::string asked = Trim(wanted.description);
+    if (kept.description != asked) {
+        const bool cut = kept.description.size() < asked.size() &&
+                         asked.compare(0, kept.description.size(), kept.description) == 0;
+        warnings.push_back(cut ? "the gateway cut the comment to " +
+                                     DecimalText(static_cast<int>(kept.description.size())) +
+                                     " bytes: " + Quoted(kept.description)
+                               : "the gateway changed the comment to " + Quoted(kept.description));
+    }
+    if (lease == 0 && leaseLeft > 0)
+        warnings.push_back("the gateway holds the mapping for " + Seconds(leaseLeft) +
+                           ", not without a time limit");
+    else if (lease > 0 && leaseLeft == 0)
+        warnings.push_back("the gateway holds the mapping without a time limit, not for " +
+                           Seconds(lease));
+    else if (leaseLeft > lease)
+        warnings.push_back("the gateway holds the mapping for " + Seconds(leaseLeft) +
+                           ", not " + Seconds(lease));
+    return true;
+}
