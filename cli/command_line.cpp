@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "mapping/mapping.h"
+
 namespace {
 
 struct cCommandName {
@@ -19,7 +21,8 @@ constexpr cCommandName kCommands[] = {
 constexpr std::size_t kAddMinOperands = 2;
 constexpr std::size_t kAddMaxOperands = 5;
 
-bool ReadTimeout(const std::string& text, int& out) {
+// A plain decimal number from `least` to `most`.
+bool ReadBounded(const std::string& text, int least, int most, int& out) {
     if (text.empty() || text.size() > 7)
         return false;
     int value = 0;
@@ -28,7 +31,7 @@ bool ReadTimeout(const std::string& text, int& out) {
             return false;
         value = value * 10 + (c - '0');
     }
-    if (value < 1 || value > kMaxTimeoutMs)
+    if (value < least || value > most)
         return false;
     out = value;
     return true;
@@ -36,7 +39,7 @@ bool ReadTimeout(const std::string& text, int& out) {
 
 // Options come before the command; list and external-ip take no operands, so
 // their options may also follow it. add and delete take every later word as
-// an operand (a comment may well start with "--").
+// an operand (a comment may well start with "--"), but for add's --lease.
 bool TakesOptionsAfter(eCommand command) {
     return command == eCommand::List || command == eCommand::ExternalIp;
 }
@@ -104,10 +107,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool optionsAllowed = !commandSeen || TakesOptionsAfter(line.command);
-        if (optionsAllowed && arg == "--json") {
+        if (commandSeen && line.command == eCommand::Add && arg == "--lease") {
+            if (i + 1 == args.size() ||
+                !ReadBounded(args[i + 1], 0, kMaxLeaseSeconds, line.leaseSeconds)) {
+                error = "--lease needs seconds, 0-604800";
+                return false;
+            }
+            ++i;
+        } else if (optionsAllowed && arg == "--json") {
             line.json = true;
         } else if (optionsAllowed && arg == "--timeout") {
-            if (i + 1 == args.size() || !ReadTimeout(args[i + 1], line.timeoutMs)) {
+            if (i + 1 == args.size() || !ReadBounded(args[i + 1], 1, kMaxTimeoutMs, line.timeoutMs)) {
                 error = "--timeout needs milliseconds, 1-600000";
                 return false;
             }
@@ -161,10 +171,6 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
     case eCommand::Version:
         break;
     }
-    if (line.json && (line.command == eCommand::Add || line.command == eCommand::Delete)) {
-        error = "--json applies to list and external-ip only";
-        return false;
-    }
     out = line;
     return true;
 }
@@ -172,8 +178,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
 const char* UsageText() {
     return "Usage:\n"
            "  wendrel-cli [--json] [--timeout MS] [list]\n"
-           "  wendrel-cli [--timeout MS] add PROTO EXT_PORT [CLIENT [INT_PORT [COMMENT]]]\n"
-           "  wendrel-cli [--timeout MS] delete PROTO EXT_PORT [PROTO EXT_PORT ...]\n"
+           "  wendrel-cli [--json] [--timeout MS] add PROTO EXT_PORT [CLIENT [INT_PORT [COMMENT]]]\n"
+           "              [--lease SECONDS]\n"
+           "  wendrel-cli [--json] [--timeout MS] delete PROTO EXT_PORT [PROTO EXT_PORT ...]\n"
            "  wendrel-cli [--json] [--timeout MS] external-ip\n"
            "  wendrel-cli --help | --version\n"
            "\n"
@@ -181,6 +188,9 @@ const char* UsageText() {
            "deletes its port mappings. PROTO is TCP or UDP; ports are 1-65535. CLIENT\n"
            "defaults to this host's address towards the gateway, INT_PORT to EXT_PORT.\n"
            "--timeout bounds the wait for the gateway's answer (default 5000 ms).\n"
+           "--lease asks for a mapping that ends after SECONDS (0-604800; default 0,\n"
+           "as long as the gateway allows); a gateway that refuses the lease is asked\n"
+           "again without one (725) or with 604800, then 3600 seconds (402, 724).\n"
            "\n"
            "Exit status: 0 success, 1 no gateway found, 2 usage error or invalid\n"
            "input, 3 the gateway refused or the action failed.\n";

@@ -26,6 +26,8 @@ struct cCommandLine {
     // false (this host's address is known only after discovery).
     cPortInput addInput;
     bool clientGiven = false;
+    // add: the lease asked for, in seconds (0: as long as the gateway allows).
+    int leaseSeconds = 0;
     // delete: protocol and external port of each pair, in order.
     std::vector<cUPnP::cEntry> deletions;
 };

@@ -1,31 +1,83 @@
 #include "cli/commands.h"
 
 #include <string>
+#include <vector>
 
 #include "cli/report.h"
+#include "mapping/external_address.h"
 #include "support/text.h"
+#include "upnp/fault.h"
+#include "upnp/mapping_gateway.h"
 
 namespace {
 
 constexpr const char* kPrefix = "wendrel-cli: ";
 
-std::string Describe(const cUPnP::cEntry& entry) {
-    return entry.protocol + " " + DecimalText(entry.externalPort);
+std::string Describe(const std::string& protocol, int externalPort) {
+    return protocol + " " + DecimalText(externalPort);
+}
+
+void Warn(std::ostream& err, const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings)
+        err << kPrefix << "warning: " << PrintableText(warning) << "\n";
+}
+
+// Mappings on a gateway whose own external address is not public lead to
+// another NAT, not to the Internet.
+void WarnAboutExternalAddress(const std::string& address, std::ostream& err) {
+    const eExternalAddressKind kind = ClassifyExternalAddress(address);
+    if (kind == eExternalAddressKind::kPublic)
+        return;
+    err << kPrefix;
+    if (kind == eExternalAddressKind::kNone)
+        err << "the gateway has no usable external address";
+    else
+        err << "the gateway's external address " << PrintableText(address) << " is "
+            << ExternalAddressKindName(kind);
+    err << ": mappings on this gateway will not be reachable from the Internet (another NAT is "
+           "in front: double NAT or carrier-grade NAT)\n";
+}
+
+// A failure after discovery: one line on stderr, and with --json the error
+// object on stdout.
+int Fail(const cCommandLine& line, const std::string& what, const cFailure& failure,
+         std::ostream& out, std::ostream& err, const cMapping* owner = nullptr) {
+    err << kPrefix << what << ": " << FailureText(failure);
+    if (owner)
+        err << "; held by " << HolderText(*owner);
+    err << "\n";
+    if (line.json)
+        out << ErrorJson(failure, owner);
+    return kExitFailed;
 }
 
 int List(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
     cGatewayReport report;
     report.modelName = gateway.GetModelName();
-    if (!gateway.GetExternalAddress(report.externalAddress))
-        err << kPrefix << "the gateway did not tell its external address\n";
+    if (gateway.GetExternalAddress(report.externalAddress))
+        WarnAboutExternalAddress(report.externalAddress, err);
+    else
+        err << kPrefix << "the gateway did not tell its external address: "
+            << FailureText(gateway.GetLastFailure()) << "\n";
     if (!gateway.GetLocalAddress(report.localAddress))
         err << kPrefix << "this host's address is unknown\n";
-    // The end of the table is the first index the gateway refuses.
     cUPnP::cEntry entry;
     int index = 0;
-    while (index < kMaxMappingEntries && gateway.GetPortMappingEntry(index, entry)) {
+    for (; index < kMaxMappingEntries; ++index) {
+        if (!gateway.GetPortMappingEntry(index, entry)) {
+            // The end of the table is an index the gateway refuses as invalid.
+            const cFailure& failure = gateway.GetLastFailure();
+            if (failure.code != kUpnpArrayIndexInvalid)
+                err << kPrefix << "the listing stopped at index " << index << ": "
+                    << FailureText(failure) << "\n";
+            break;
+        }
+        if (entry.protocol.empty() || entry.externalPort == 0) {
+            err << kPrefix << "warning: skipped index " << index
+                << ": the gateway's answer names no protocol or external port\n";
+            continue;
+        }
         report.mappings.push_back(entry);
-        ++index;
     }
     if (index == kMaxMappingEntries)
         err << kPrefix << "stopped after " << kMaxMappingEntries << " mappings\n";
@@ -44,32 +96,56 @@ int Add(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostrea
         err << kPrefix << "invalid port mapping\n";
         return kExitUsage;
     }
-    if (!gateway.AddPortMapping(entry)) {
-        err << kPrefix << "the gateway refused " << Describe(entry) << "\n";
-        return kExitFailed;
+    cUPnPMappingGateway mappings(gateway);
+    cAddResult result;
+    cMapping wanted = ToMapping(entry, line.leaseSeconds);
+    const std::string described = Describe(entry.protocol, entry.externalPort);
+    if (!mappings.Add(wanted, result)) {
+        Warn(err, result.warnings);
+        const cFailure& failure = mappings.LastFailure();
+        const std::string what =
+            failure.code ? "the gateway refused " + described : "could not add " + described;
+        return Fail(line, what, failure, out, err, result.ownerKnown ? &result.owner : nullptr);
     }
-    out << "added " << Describe(entry) << " -> " << PrintableText(entry.internalClient) << ":"
-        << entry.internalPort << "\n";
+    Warn(err, result.warnings);
+    if (line.json) {
+        out << AddedJson(result);
+        return kExitOk;
+    }
+    out << "added " << described << " -> " << PrintableText(result.kept.internalClient) << ":"
+        << result.kept.internalPort;
+    if (result.kept.leaseSeconds > 0)
+        out << ", lease " << result.kept.leaseSeconds << " s";
+    out << "\n";
     return kExitOk;
 }
 
-int Delete(const cCommandLine& line, cUPnP& gateway, std::ostream& err) {
+int Delete(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
+    cUPnPMappingGateway mappings(gateway);
+    std::vector<cDeletion> deletions;
     int status = kExitOk;
     for (const cUPnP::cEntry& entry : line.deletions) {
-        if (!gateway.DeletePortMapping(entry)) {
-            err << kPrefix << "the gateway did not delete " << Describe(entry) << "\n";
+        cDeletion deletion{entry.protocol, entry.externalPort, cFailure()};
+        if (!mappings.Delete(entry.protocol, entry.externalPort)) {
+            deletion.failure = mappings.LastFailure();
+            err << kPrefix << "the gateway did not delete "
+                << Describe(entry.protocol, entry.externalPort) << ": "
+                << FailureText(deletion.failure) << "\n";
             status = kExitFailed;
         }
+        deletions.push_back(deletion);
     }
+    if (line.json)
+        out << DeletedJson(deletions);
     return status;
 }
 
 int ExternalIp(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
     std::string address;
-    if (!gateway.GetExternalAddress(address)) {
-        err << kPrefix << "the gateway did not tell its external address\n";
-        return kExitFailed;
-    }
+    if (!gateway.GetExternalAddress(address))
+        return Fail(line, "the gateway did not tell its external address",
+                    gateway.GetLastFailure(), out, err);
+    WarnAboutExternalAddress(address, err);
     out << (line.json ? ExternalAddressJson(address) : PrintableText(address) + "\n");
     return kExitOk;
 }
@@ -87,7 +163,7 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
     case eCommand::Add:
         return Add(line, gateway, out, err);
     case eCommand::Delete:
-        return Delete(line, gateway, err);
+        return Delete(line, gateway, out, err);
     case eCommand::ExternalIp:
         return ExternalIp(line, gateway, out, err);
     case eCommand::Help:

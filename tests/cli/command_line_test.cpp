@@ -48,8 +48,10 @@ TEST(CommandLine, UsageErrorsAreRejected) {
         {"--timeout", "5s"},
         {"--timeout", "600001"},
         {"--timeout", "99999999999999"},
-        {"--json", "add", "TCP", "80"},
-        {"--json", "delete", "TCP", "80"},
+        {"add", "TCP", "80", "--lease"},
+        {"add", "TCP", "80", "--lease", "604801"},
+        {"add", "TCP", "80", "--lease", "-1"},
+        {"add", "TCP", "80", "--lease", "1h"},
         {"add"},
         {"add", "TCP"},
         {"add", "SCTP", "80"},
@@ -115,6 +117,19 @@ TEST(CommandLine, AddTakesEveryWordAfterTheCommandAsOperand) {
     EXPECT_EQ(line.addInput.internalPort, "81");
     EXPECT_EQ(line.addInput.description, "--json");
     EXPECT_FALSE(line.json);
+}
+
+TEST(CommandLine, AddTakesALeaseAnywhereAfterTheCommandAndJsonBeforeIt) {
+    for (const cArgs& args : {cArgs{"--json", "add", "TCP", "80", "--lease", "3600"},
+                              cArgs{"--json", "add", "--lease", "3600", "TCP", "80"}}) {
+        const cCommandLine line = Parse(args);
+        EXPECT_TRUE(line.json);
+        EXPECT_EQ(line.leaseSeconds, 3600);
+        EXPECT_EQ(line.addInput.externalPort, "80");
+    }
+    EXPECT_EQ(Parse({"add", "TCP", "80"}).leaseSeconds, 0);
+    EXPECT_EQ(Parse({"add", "TCP", "80", "--lease", "604800"}).leaseSeconds, 604800);
+    EXPECT_TRUE(Parse({"--json", "delete", "TCP", "80"}).json);
 }
 
 TEST(CommandLine, AddRejectsAnEmptyClientButAcceptsAnyOtherText) {

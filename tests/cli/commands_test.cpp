@@ -8,10 +8,13 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/report.h"
+#include "upnp/fault.h"
 
 namespace {
 
-// A gateway whose answers the test sets and whose calls it records.
+// A gateway whose answers the test sets and whose calls it records. Added
+// mappings join its table unless it forgets them; refusals are UPnP codes
+// given in advance, one per add.
 class cFakeGateway : public cUPnP {
   public:
     bool Discover(int timeoutMs) override {
@@ -23,7 +26,7 @@ class cFakeGateway : public cUPnP {
     bool GetExternalAddress(std::string& out) override {
         calls.push_back("GetExternalAddress");
         if (external.empty())
-            return false;
+            return Fail(transport);
         out = external;
         return true;
     }
@@ -39,29 +42,72 @@ class cFakeGateway : public cUPnP {
             out = cEntry{true, 1, 1, "TCP", "h", ""};
             return true;
         }
+        if (index == listFailsAt)
+            return Fail(transport);
         if (index < 0 || index >= static_cast<int>(table.size()))
-            return false;
+            return Fail(UpnpFailure(713, "SpecifiedArrayIndexInvalid"));
         out = table[index];
         return true;
     }
-    bool AddPortMapping(const cEntry& entry) override {
+    bool AddPortMapping(const cEntry& entry) override { return AddPortMappingWithLease(entry, 0); }
+    bool AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) override {
         added.push_back(entry);
+        leases.push_back(leaseSeconds);
+        if (!refusals.empty()) {
+            const int code = refusals.front();
+            refusals.erase(refusals.begin());
+            return Fail(code ? UpnpFailure(code, "") : transport);
+        }
+        if (forgetAdds)
+            return true;
+        cEntry kept = entry;
+        if (!keptDescription.empty())
+            kept.description = keptDescription;
+        table.push_back(kept);
+        keptLease = leaseSeconds == 0 ? leaseCap : leaseSeconds;
         return true;
     }
     bool DeletePortMapping(const cEntry& entry) override {
         calls.push_back("Delete " + entry.protocol + " " + std::to_string(entry.externalPort));
-        return entry.externalPort != refusedPort;
+        return entry.externalPort != refusedPort || Fail(UpnpFailure(606, ""));
+    }
+    const cFailure& GetLastFailure() const override { return failure; }
+    bool GetSpecificPortMappingEntry(const std::string& protocol, int externalPort, cEntry& out,
+                                     int& leaseSeconds) override {
+        calls.push_back("GetSpecific " + protocol + " " + std::to_string(externalPort));
+        for (const cEntry& entry : table) {
+            if (entry.protocol == protocol && entry.externalPort == externalPort) {
+                out = entry;
+                leaseSeconds = keptLease;
+                return true;
+            }
+        }
+        return Fail(UpnpFailure(714, "NoSuchEntryInArray"));
+    }
+
+    bool Fail(const cFailure& why) {
+        failure = why;
+        return false;
     }
 
     bool found = true;
     bool endless = false;
+    bool forgetAdds = false;
     int refusedPort = -1;
+    int listFailsAt = -1;
     int entryCalls = 0;
+    int leaseCap = 0;
+    int keptLease = 0;
+    std::string keptDescription;
+    std::vector<int> refusals; // 0: a transport failure
+    cFailure transport = TransportFailure(eHttpOutcome::kSilence, 0, 3000);
+    cFailure failure;
     std::string modelName = "Lab Router";
     std::string external = "192.0.2.2";
     std::string local = "192.168.77.20";
     std::vector<cEntry> table;
     std::vector<cEntry> added;
+    std::vector<int> leases;
     std::vector<std::string> calls;
 };
 
@@ -121,7 +167,7 @@ TEST(Commands, ListJsonCarriesTheContractsFieldsInOrder) {
     const nlohmann::ordered_json json = nlohmann::ordered_json::parse(run.out);
     // Gateway text is in the native encoding; JSON is UTF-8 everywhere.
     EXPECT_EQ(json.dump(), u8R"({"modelName":"Lab Router","externalAddress":"192.0.2.2",)"
-                           u8R"("localAddress":"192.168.77.20","mappings":[{"enabled":false,)"
+                           u8R"("externalAddressKind":"public","localAddress":"192.168.77.20","mappings":[{"enabled":false,)"
                            u8R"("externalPort":8080,"internalPort":8081,"protocol":"TCP",)"
                            u8R"("internalClient":"198.51.100.10","description":"a & <b> 日本"}]})");
 }
@@ -211,11 +257,170 @@ TEST(Commands, ExternalIpPrintsTheAddressOrFails) {
     cFakeGateway gateway;
     EXPECT_EQ(RunCli(gateway, {"external-ip"}).out, "192.0.2.2\n");
     EXPECT_EQ(nlohmann::json::parse(RunCli(gateway, {"--json", "external-ip"}).out),
-              nlohmann::json::parse(R"({"externalAddress":"192.0.2.2"})"));
+              nlohmann::json::parse(
+                  R"({"externalAddress":"192.0.2.2","externalAddressKind":"public"})"));
     gateway.external.clear();
     const cRun run = RunCli(gateway, {"external-ip"});
     EXPECT_EQ(run.status, kExitFailed);
     EXPECT_EQ(run.out, "");
+}
+
+TEST(Commands, ARefusalSaysTheGatewaysReasonAndNamesTheOwner) {
+    cFakeGateway gateway;
+    gateway.table = {{true, 22, 2222, "TCP", "192.168.77.30", "ssh"}};
+    gateway.refusals = {718};
+    cRun run = RunCli(gateway, {"add", "TCP", "22"});
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_EQ(run.err, "wendrel-cli: the gateway refused TCP 22: 718 ConflictInMappingEntry: the "
+                       "port is already mapped to another host; held by 192.168.77.30:2222 "
+                       "\"ssh\"\n");
+    EXPECT_EQ(run.out, "");
+
+    gateway.refusals = {718};
+    run = RunCli(gateway, {"--json", "add", "TCP", "22"});
+    EXPECT_EQ(nlohmann::ordered_json::parse(run.out).dump(),
+              R"({"error":{"code":718,"name":"ConflictInMappingEntry",)"
+              R"("message":"the port is already mapped to another host",)"
+              R"("owner":{"enabled":true,"externalPort":22,"internalPort":2222,"protocol":"TCP",)"
+              R"("internalClient":"192.168.77.30","description":"ssh"}}})");
+}
+
+TEST(Commands, ARefusedPortNobodyHoldsForAnotherHostSaysTheGatewayMapsOnlyToItself) {
+    for (int code : {606, 718}) {
+        cFakeGateway gateway;
+        gateway.refusals = {code};
+        const cRun run = RunCli(gateway, {"add", "TCP", "8080", "192.168.77.99"});
+        EXPECT_EQ(run.status, kExitFailed);
+        EXPECT_NE(run.err.find("lets a host map ports only to itself"), std::string::npos)
+            << run.err;
+        gateway.refusals = {code};
+        EXPECT_EQ(RunCli(gateway, {"add", "TCP", "8080"}).err.find("only to itself"),
+                  std::string::npos);
+    }
+}
+
+TEST(Commands, ATransportFailureHasNoCodeAndNamesWhatHappened) {
+    cFakeGateway gateway;
+    gateway.refusals = {0};
+    cRun run = RunCli(gateway, {"add", "TCP", "8080"});
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_EQ(run.err,
+              "wendrel-cli: could not add TCP 8080: the gateway did not answer within 3.0 s\n");
+    gateway.refusals = {0};
+    run = RunCli(gateway, {"--json", "add", "TCP", "8080"});
+    EXPECT_EQ(nlohmann::ordered_json::parse(run.out).dump(),
+              R"({"error":{"code":null,"name":"Timeout",)"
+              R"("message":"the gateway did not answer within 3.0 s"}})");
+    gateway.external.clear();
+    run = RunCli(gateway, {"--json", "external-ip"});
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_EQ(nlohmann::json::parse(run.out)["error"]["name"], "Timeout");
+}
+
+TEST(Commands, LeaseFallbacksAreTriedInOrderAndEachIsSaid) {
+    struct cCase {
+        int asked;
+        std::vector<int> refusals;
+        std::vector<int> leasesSent;
+        int status;
+    };
+    const cCase cases[] = {
+        {7200, {725}, {7200, 0}, kExitOk},
+        {7200, {402}, {7200, 604800}, kExitOk},
+        {7200, {724, 402}, {7200, 604800, 3600}, kExitOk},
+        {7200, {402, 402, 402}, {7200, 604800, 3600}, kExitFailed},
+        {604800, {402}, {604800, 3600}, kExitOk},
+        {0, {725}, {0}, kExitFailed},
+        {0, {402}, {0}, kExitFailed},
+        {7200, {606}, {7200}, kExitFailed},
+    };
+    for (const cCase& c : cases) {
+        cFakeGateway gateway;
+        gateway.refusals = c.refusals;
+        const cRun run =
+            RunCli(gateway, {"--json", "add", "TCP", "8080", "--lease", std::to_string(c.asked)});
+        EXPECT_EQ(gateway.leases, c.leasesSent) << c.asked << " " << c.refusals.front();
+        EXPECT_EQ(run.status, c.status) << run.err;
+        const std::size_t steps = c.leasesSent.size() - 1;
+        std::size_t said = 0;
+        for (std::size_t at = run.err.find("refused a lease");
+             at != std::string::npos; at = run.err.find("refused a lease", at + 1))
+            ++said;
+        EXPECT_EQ(said, steps) << run.err;
+        if (c.status == kExitOk) {
+            EXPECT_EQ(nlohmann::json::parse(run.out)["warnings"].size(), steps);
+        }
+    }
+}
+
+TEST(Commands, AnAddIsReadBackAndEveryDifferenceIsAWarning) {
+    cFakeGateway gateway;
+    gateway.keptDescription = "cut";
+    gateway.leaseCap = 604800;
+    cRun run = RunCli(gateway, {"--json", "add", "UDP", "9000", "192.168.77.20", "9001", "cut off"});
+    EXPECT_EQ(run.status, kExitOk);
+    EXPECT_EQ(nlohmann::ordered_json::parse(run.out).dump(),
+              R"({"added":{"enabled":true,"externalPort":9000,"internalPort":9001,)"
+              R"("protocol":"UDP","internalClient":"192.168.77.20","description":"cut",)"
+              R"("leaseDuration":604800},"warnings":[)"
+              R"("the gateway cut the comment to 3 bytes: \"cut\"",)"
+              R"("the gateway holds the mapping for 604800 s, not without a time limit"]})");
+    EXPECT_NE(run.err.find("warning: the gateway cut the comment"), std::string::npos);
+
+    cFakeGateway faithful;
+    run = RunCli(faithful, {"add", "TCP", "8080", "192.168.77.20", "80", "web"});
+    EXPECT_EQ(run.out, "added TCP 8080 -> 192.168.77.20:80\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(faithful.calls.back(), "GetSpecific TCP 8080");
+
+    cFakeGateway forgetful;
+    forgetful.forgetAdds = true;
+    run = RunCli(forgetful, {"add", "TCP", "8080"});
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_EQ(run.err, "wendrel-cli: could not add TCP 8080: the gateway reported success but "
+                       "kept no mapping\n");
+}
+
+TEST(Commands, DeleteJsonListsWhatWentAndWhatDidNotWithTheReason) {
+    cFakeGateway gateway;
+    gateway.refusedPort = 8081;
+    const cRun run = RunCli(gateway, {"--json", "delete", "TCP", "8080", "TCP", "8081"});
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_EQ(nlohmann::ordered_json::parse(run.out).dump(),
+              R"({"deleted":[{"protocol":"TCP","externalPort":8080}],)"
+              R"("failed":[{"protocol":"TCP","externalPort":8081,"error":{"code":606,)"
+              R"("name":"ActionNotAuthorized",)"
+              R"("message":"the gateway does not allow this action for this host or port"}}]})");
+    EXPECT_EQ(run.err, "wendrel-cli: the gateway did not delete TCP 8081: 606 ActionNotAuthorized: "
+                       "the gateway does not allow this action for this host or port\n");
+}
+
+TEST(Commands, ListSkipsUnreadableAnswersAndSaysWhyItStoppedUnlessAtTheEnd) {
+    cFakeGateway gateway;
+    gateway.table = {{true, 80, 80, "TCP", "h", "a"}, {false, 0, 0, "", "", ""},
+                     {true, 81, 81, "TCP", "h", "b"}};
+    cRun run = RunCli(gateway, {"--json"});
+    EXPECT_EQ(nlohmann::json::parse(run.out)["mappings"].size(), 2u);
+    EXPECT_EQ(run.err, "wendrel-cli: warning: skipped index 1: the gateway's answer names no "
+                       "protocol or external port\n");
+
+    gateway.listFailsAt = 2;
+    run = RunCli(gateway, {"--json"});
+    EXPECT_EQ(run.status, kExitOk);
+    EXPECT_NE(run.err.find("the listing stopped at index 2: the gateway did not answer"),
+              std::string::npos);
+}
+
+TEST(Commands, AGatewayBehindAnotherNatIsSaidToLeadNowhere) {
+    for (const char* address : {"10.1.2.3", "100.64.0.1", "0.0.0.0", "169.254.0.9"}) {
+        cFakeGateway gateway;
+        gateway.external = address;
+        const cRun run = RunCli(gateway, {"external-ip"});
+        EXPECT_NE(run.err.find("will not be reachable from the Internet"), std::string::npos)
+            << address;
+    }
+    cFakeGateway gateway;
+    EXPECT_EQ(RunCli(gateway, {"external-ip"}).err, "");
 }
 
 } // namespace
