@@ -1,5 +1,6 @@
 #include "app/port_window_logic.h"
 
+#include "mapping/failure.h"
 #include "support/text.h"
 
 namespace {
@@ -14,9 +15,19 @@ constexpr const char* kTextDone = "ＯＫ！";
 constexpr const char* kTextAdding = "ポートマップ追加中...";
 constexpr const char* kTextAddFailed = "追加失敗！";
 constexpr const char* kTextDeleting = "ポートマップ削除中...";
+constexpr const char* kTextDeleteFailed = "削除失敗！";
 
 const char* OrEmpty(const char* text) {
     return text ? text : "";
+}
+
+bool IsReadable(const cUPnP::cEntry& entry) {
+    return !entry.protocol.empty() && entry.externalPort != 0;
+}
+
+// A failure's status text followed by the gateway's reason, when one is known.
+std::string WithReason(const char* text) {
+    return text + JapaneseReasonSuffix(cUPnP::GetInstance().GetLastFailure());
 }
 
 } // namespace
@@ -63,7 +74,8 @@ bool cPortWindowLogic::RefreshMappings() {
     for (int index = 0; index < kMaxMappingEntries; ++index) {
         if (!cUPnP::GetInstance().GetPortMappingEntry(index, entry))
             break;
-        if (!entry.enabled)
+        // An answer without protocol or port could not be read: no row of zeros.
+        if (!entry.enabled || !IsReadable(entry))
             continue;
         listView.InsertItem(entry.protocol.c_str(), 0);
         const int row = listView.GetItemCount() - 1;
@@ -83,7 +95,7 @@ bool cPortWindowLogic::AddMapping() {
         return false;
     SetStatus(kTextAdding);
     if (!cUPnP::GetInstance().AddPortMapping(entry)) {
-        SetStatus(kTextAddFailed);
+        SetStatus(WithReason(kTextAddFailed).c_str());
         return false;
     }
     RefreshMappings();
@@ -94,6 +106,7 @@ bool cPortWindowLogic::DeleteMappings() {
     // Rows stay as they are until the refresh, so the indices hold.
     const int count = listView.GetItemCount();
     bool any = false;
+    std::string failed;
     for (int row = 0; row < count; ++row) {
         if (!listView.IsChecked(row))
             continue;
@@ -102,9 +115,13 @@ bool cPortWindowLogic::DeleteMappings() {
         cUPnP::cEntry entry;
         entry.protocol = listView.GetItemText(row, 0);
         entry.externalPort = ReadInt(listView.GetItemText(row, 1));
-        cUPnP::GetInstance().DeletePortMapping(entry);
+        if (!cUPnP::GetInstance().DeletePortMapping(entry))
+            failed = WithReason(kTextDeleteFailed);
     }
     if (any)
         RefreshMappings();
+    // The refresh shows what the gateway kept; the reason outlives it.
+    if (!failed.empty())
+        SetStatus(failed.c_str());
     return true;
 }

@@ -87,7 +87,7 @@ TEST_F(LabWindowTest, FindsTheGatewayThenAddsAndDeletesThroughTheWindow) {
         ClickResponse(dialog, GTK_RESPONSE_OK);
     });
     gtk_menu_item_activate(GTK_MENU_ITEM(window->GetMenuItem(kCommandAdd)));
-    EXPECT_EQ(Part(0), "追加失敗！");
+    EXPECT_EQ(Part(0), "追加失敗！ (606 この操作は許可されていません)");
     EXPECT_EQ(Rows().size(), 2u);
 
     ToggleRow(Tree(), RowOf("18080"));

@@ -278,9 +278,47 @@ TEST_F(CommandTest, RefusedAddSaysSoAndKeepsTheList) {
     cTextLog log(StatusLabels(Bar()).at(0));
     Command(kCommandAdd);
 
-    EXPECT_EQ(log.Texts(), (tTexts{kAdding, "追加失敗！"}));
+    EXPECT_EQ(log.Texts(), (tTexts{kAdding, "追加失敗！ (501 ルーターが処理に失敗しました)"}));
     EXPECT_EQ(Actions(), (tTexts{"AddPortMapping"}));
     EXPECT_EQ(RowTexts(), before);
+}
+
+TEST_F(CommandTest, AFailedAddOrDeleteShowsTheReasonAfterTheWrittenText) {
+    cFakeGateway::cAddPolicy refusing;
+    refusing.maxLease = 3600; // a lease of 0 is refused as an invalid argument
+    gateway->SetAddPolicy(refusing);
+    cDialogScript script;
+    script.Then(kAddPortDialogTitle,
+                [](GtkWidget* dialog) { ClickResponse(dialog, GTK_RESPONSE_OK); });
+    Command(kCommandAdd);
+    EXPECT_EQ(Part(0), "追加失敗！ (402 引数が不正です)");
+
+    gateway->SetControlMode(cFakeGateway::eMode::kCloseWithoutData);
+    cDialogScript again;
+    again.Then(kAddPortDialogTitle,
+               [](GtkWidget* dialog) { ClickResponse(dialog, GTK_RESPONSE_OK); });
+    Command(kCommandAdd);
+    EXPECT_EQ(Part(0), "追加失敗！ (ルーターが応答せずに切断しました)");
+    gateway->SetControlMode(cFakeGateway::eMode::kNormal);
+
+    // The mapping goes away before the delete: the gateway answers 714.
+    ToggleRow(Tree(), 0);
+    gateway->SetMappings({});
+    cTextLog log(StatusLabels(Bar()).at(0));
+    Command(kCommandDelete);
+    EXPECT_EQ(log.Texts(), (tTexts{kDeleting, kRefreshing, kDone,
+                                   "削除失敗！ (714 該当するポートマップはありません)"}));
+    EXPECT_TRUE(RowTexts().empty());
+}
+
+TEST_F(CommandTest, AnEntryThatCouldNotBeReadIsSkippedNotShownAsZeros) {
+    cFakeGateway::cMapping unreadable = Mapping("", 0, "", 0, "");
+    gateway->SetMappings({Mapping("TCP", 8080, "192.0.2.20", 80, "a"), unreadable,
+                          Mapping("UDP", 5000, "192.0.2.21", 5000, "b")});
+    Command(kCommandRefresh);
+    EXPECT_EQ(RowTexts(), (tRows{{"TCP", "8080", "192.0.2.20(80)", "a"},
+                                 {"UDP", "5000", "192.0.2.21(5000)", "b"}}));
+    EXPECT_EQ(Part(0), kDone);
 }
 
 } // namespace
