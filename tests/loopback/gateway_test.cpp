@@ -12,6 +12,7 @@
 #include "fake_gateway.h"
 #include "fake_ssdp.h"
 #include "net/http.h"
+#include "upnp/fault.h"
 #include "timing.h"
 
 namespace {
@@ -625,4 +626,76 @@ TEST_F(Gateway, KeepAliveDiscoveryAddressAndTenEntriesFinishPromptly) {
     std::printf("keep-alive: discovery + external address + 10 entries (11 index reads): %lld ms\n",
                 elapsed);
     RecordProperty("keep_alive_discovery_address_ten_entries_ms", std::to_string(elapsed));
+}
+
+TEST_F(Gateway, EveryFailedActionLeavesItsReasonAndASuccessClearsIt) {
+    StartAndDiscover();
+    const std::string tooLong(10000, 'x');
+    struct cCase {
+        const char* what;
+        eMode mode;
+        int status; // with body: a canned reply of this status
+        std::string body;
+        int code;
+        const char* name;
+        std::string message;
+    };
+    const cCase cases[] = {
+        {"a UPnP fault", eMode::kNormal, 500, BuildFault(718, "ConflictInMappingEntry"), 718,
+         "ConflictInMappingEntry", "the port is already mapped to another host"},
+        {"a code the table lacks", eMode::kNormal, 500, BuildFault(899, "Vendor trouble"), 899,
+         "UPnPError", "Vendor trouble"},
+        {"a 10 KB description", eMode::kNormal, 500, BuildFault(899, tooLong), 899, "UPnPError",
+         std::string(kMaxFaultDescriptionBytes, 'x') + "\xE2\x80\xA6"},
+        {"control characters", eMode::kNormal, 500, BuildFault(899, "a\x1b[31mb"), 899,
+         "UPnPError", "a\xEF\xBF\xBD[31mb"},
+        {"not UTF-8", eMode::kNormal, 500, BuildFault(899, "caf\xE9"), 899, "UPnPError",
+         "caf\xEF\xBF\xBD"},
+        {"500 without a UPnPError", eMode::kNormal, 500, "<html>oops</html>", 0, "HttpError",
+         "the gateway answered HTTP 500"},
+        {"a closed connection", eMode::kCloseWithoutData, 0, "", 0, "ConnectionClosed",
+         "the gateway closed the connection without answering"},
+        {"a huge answer", eMode::kHuge, 0, "", 0, "AnswerTooLarge",
+         "the gateway's answer passed the 2048 KiB bound or was malformed"},
+    };
+    for (const cCase& c : cases) {
+        gateway->SetControlMode(c.mode);
+        if (c.status)
+            gateway->SetCannedReply(c.status, c.body);
+        std::string address;
+        EXPECT_FALSE(client.GetExternalAddress(address)) << c.what;
+        const cFailure& failure = client.GetLastFailure();
+        EXPECT_EQ(failure.code, c.code) << c.what;
+        EXPECT_EQ(failure.name, c.name) << c.what;
+        EXPECT_EQ(failure.message, c.message) << c.what;
+        gateway->ClearCannedReply();
+        gateway->SetControlMode(eMode::kNormal);
+        EXPECT_TRUE(client.GetExternalAddress(address)) << c.what;
+        EXPECT_FALSE(client.GetLastFailure().IsSet()) << c.what;
+    }
+}
+
+TEST_F(Gateway, SpecificEntryAndLeasedAddSendExactRequests) {
+    StartAndDiscover();
+    ASSERT_TRUE(client.AddPortMappingWithLease(Entry("UDP", 9000, 9001, "192.0.2.10", true, "g"),
+                                               3600));
+    cUPnP::cEntry entry;
+    int lease = 0;
+    ASSERT_TRUE(client.GetSpecificPortMappingEntry("UDP", 9000, entry, lease));
+    EXPECT_EQ(lease, 3600);
+    EXPECT_EQ(entry.internalClient, "192.0.2.10");
+    EXPECT_EQ(entry.internalPort, 9001);
+    EXPECT_EQ(entry.description, "g");
+    EXPECT_FALSE(client.GetSpecificPortMappingEntry("TCP", 9000, entry, lease));
+    EXPECT_EQ(client.GetLastFailure().code, 714);
+
+    const std::vector<cFakeGateway::cRequest> posts = Posts();
+    ASSERT_EQ(posts.size(), 3u);
+    EXPECT_NE(posts[0].body.find("<NewLeaseDuration>3600</NewLeaseDuration>"), std::string::npos);
+    EXPECT_EQ(posts[1].Header("SOAPAction"),
+              "\"" + kIpV1 + "#GetSpecificPortMappingEntry\"");
+    EXPECT_EQ(posts[1].body, SoapBody("GetSpecificPortMappingEntry", kIpV1,
+                                      "<NewExternalPort>9000</NewExternalPort>\n"
+                                      "<NewProtocol>UDP</NewProtocol>\n"
+                                      "<NewRemoteHost></NewRemoteHost>\n"));
 }

@@ -238,6 +238,7 @@ class cFakeGateway::impl {
     bool canned = false;
     std::string rawReply;
     fake_igd::cOutcome cannedReply;
+    cAddPolicy addPolicy;
 
     int listenFd = -1;
     int wake[2] = {-1, -1};
@@ -460,7 +461,7 @@ cReply cFakeGateway::impl::Respond(const cRequest& request) {
             return Framed(eMode::kNormal, 405, "");
         fake_igd::cOutcome outcome =
             fake_igd::HandleControl(request, options.serviceType, options.externalAddress, mappings,
-                                    canned ? &cannedReply : nullptr);
+                                    canned ? &cannedReply : nullptr, addPolicy);
         return Framed(controlMode, outcome.status, outcome.body);
     }
     return Framed(eMode::kNormal, 404, "");
@@ -566,6 +567,11 @@ void cFakeGateway::SetCannedReply(int status, const std::string& body) {
 void cFakeGateway::SetRawReply(const std::string& bytes) {
     std::lock_guard<std::mutex> lock(pimpl->mutex);
     pimpl->rawReply = bytes;
+}
+
+void cFakeGateway::SetAddPolicy(const cAddPolicy& policy) {
+    std::lock_guard<std::mutex> lock(pimpl->mutex);
+    pimpl->addPolicy = policy;
 }
 
 void cFakeGateway::ClearCannedReply() {

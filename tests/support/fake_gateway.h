@@ -101,6 +101,15 @@ class cFakeGateway {
         int leaseDuration = 0;
     };
 
+    // How AddPortMapping treats what it is asked for: the refusals and quiet
+    // changes of real gateways that miniupnpd does not show.
+    struct cAddPolicy {
+        bool onlyPermanent = false; // any non-zero lease: 725
+        int maxLease = 0;           // when not 0, a longer lease (or 0): 402
+        bool forget = false;        // answers 200 and keeps nothing
+        std::string keptDescription; // when not empty, kept instead of the one asked
+    };
+
     cFakeGateway();
     explicit cFakeGateway(const cOptions& options);
     ~cFakeGateway();
@@ -132,6 +141,7 @@ class cFakeGateway {
     // alone. ClearCannedReply returns to the actions.
     void SetCannedReply(int status, const std::string& body);
     void ClearCannedReply();
+    void SetAddPolicy(const cAddPolicy& policy);
     // Every request, whatever its path, is answered with exactly these bytes,
     // then the connection is closed (it is still recorded). Empty: off.
     void SetRawReply(const std::string& bytes);

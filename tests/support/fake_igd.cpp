@@ -23,6 +23,7 @@ constexpr int kArrayIndexInvalid = 713;
 constexpr int kNoSuchEntry = 714;
 constexpr int kWildCardExtPort = 716;
 constexpr int kConflict = 718;
+constexpr int kOnlyPermanentLeases = 725;
 
 cOutcome Fault(int code, const std::string& description) {
     return {500, BuildFault(code, description)};
@@ -131,7 +132,8 @@ std::string PathOf(const std::string& base, const std::string& reference) {
 
 cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string& servedType,
                        const std::string& externalAddress,
-                       std::vector<cFakeGateway::cMapping>& mappings, const cOutcome* canned) {
+                       std::vector<cFakeGateway::cMapping>& mappings, const cOutcome* canned,
+                       const cFakeGateway::cAddPolicy& policy) {
     if (!request.HasHeader("SOAPAction"))
         return BadRequest();
     std::string soapAction = request.Header("SOAPAction");
@@ -218,6 +220,14 @@ cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string&
         if (m.externalPort == 0)
             return Fault(kWildCardExtPort, "WildCardNotPermittedInExtPort");
         m.leaseDuration = std::atoi(args["NewLeaseDuration"].c_str());
+        if (policy.onlyPermanent && m.leaseDuration != 0)
+            return Fault(kOnlyPermanentLeases, "OnlyPermanentLeasesSupported");
+        if (policy.maxLease && (m.leaseDuration == 0 || m.leaseDuration > policy.maxLease))
+            return Fault(kInvalidArgs, "Invalid Args");
+        if (policy.forget)
+            return Success(action, type, {});
+        if (!policy.keptDescription.empty())
+            m.description = policy.keptDescription;
         for (cFakeGateway::cMapping& existing : mappings) {
             if (existing.protocol == m.protocol && existing.externalPort == m.externalPort) {
                 if (existing.internalClient != m.internalClient)
@@ -228,6 +238,24 @@ cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string&
         }
         mappings.push_back(m);
         return Success(action, type, {});
+    }
+
+    if (action == "GetSpecificPortMappingEntry") {
+        int externalPort = 0;
+        if (!has({"NewRemoteHost", "NewProtocol"}) ||
+            !ReadPort(args, "NewExternalPort", externalPort))
+            return Fault(kInvalidArgs, "Invalid Args");
+        auto it = std::find_if(mappings.begin(), mappings.end(), [&](const auto& m) {
+            return m.protocol == args["NewProtocol"] && m.externalPort == externalPort;
+        });
+        if (it == mappings.end())
+            return Fault(kNoSuchEntry, "NoSuchEntryInArray");
+        return Success(action, type,
+                       {{"NewInternalPort", std::to_string(it->internalPort)},
+                        {"NewInternalClient", it->internalClient},
+                        {"NewEnabled", it->enabled ? "1" : "0"},
+                        {"NewPortMappingDescription", it->description},
+                        {"NewLeaseDuration", std::to_string(it->leaseDuration)}});
     }
 
     if (action == "DeletePortMapping") {

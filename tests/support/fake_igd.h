@@ -22,7 +22,8 @@ struct cOutcome {
 cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string& servedType,
                        const std::string& externalAddress,
                        std::vector<cFakeGateway::cMapping>& mappings,
-                       const cOutcome* canned = nullptr);
+                       const cOutcome* canned = nullptr,
+                       const cFakeGateway::cAddPolicy& policy = {});
 
 std::string EscapeText(const std::string& text);
 // The path a client should request for reference, read against base (an

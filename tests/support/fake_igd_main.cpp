@@ -9,6 +9,8 @@
 // --disabled N marks mapping N disabled. --log FILE appends one line per
 // request within 100 ms of its arrival: method, path, SOAP action and the
 // arguments that name a mapping, e.g. "POST /ctl/IPConn DeletePortMapping TCP 10002".
+// The add policy flags and --fault / --status give the refusals real gateways
+// send and miniupnpd does not.
 
 #include <csignal>
 #include <cstdio>
@@ -37,7 +39,9 @@ void OnSignal(int) {
 int Usage() {
     std::fprintf(stderr, "usage: wendrel-fake-igd [--port N] [--mappings N] [--disabled N]"
                          " [--model TEXT] [--service TYPE] [--control TEXT] [--url-base TEXT]"
-                         " [--seconds N] [--log FILE]\n");
+                         " [--seconds N] [--log FILE] [--max-lease N] [--only-permanent yes]"
+                         " [--forget-adds yes] [--kept-description TEXT] [--fault CODE[:TEXT]]"
+                         " [--status N]\n");
     return 2;
 }
 
@@ -84,6 +88,9 @@ int main(int argc, char** argv) {
     int disabled = -1;
     int seconds = 300;
     std::string logPath;
+    cFakeGateway::cAddPolicy policy;
+    int cannedStatus = 0;
+    std::string cannedBody;
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
         if (i + 1 >= argc)
@@ -107,6 +114,20 @@ int main(int argc, char** argv) {
             disabled = std::atoi(value);
         else if (flag == "--log")
             logPath = value;
+        else if (flag == "--max-lease")
+            policy.maxLease = std::atoi(value);
+        else if (flag == "--only-permanent")
+            policy.onlyPermanent = std::string(value) == "yes";
+        else if (flag == "--forget-adds")
+            policy.forget = std::string(value) == "yes";
+        else if (flag == "--kept-description")
+            policy.keptDescription = value;
+        else if (flag == "--fault") // every action: CODE, or CODE:DESCRIPTION
+            cannedStatus = 500, cannedBody = BuildFault(std::atoi(value), std::strchr(value, ':')
+                                                                            ? std::strchr(value, ':') + 1
+                                                                            : "");
+        else if (flag == "--status") // every action: this status with an HTML body
+            cannedStatus = std::atoi(value), cannedBody = "<html>error</html>";
         else
             return Usage();
     }
@@ -135,6 +156,9 @@ int main(int argc, char** argv) {
         table.push_back(m);
     }
     gateway.SetMappings(table);
+    gateway.SetAddPolicy(policy);
+    if (cannedStatus)
+        gateway.SetCannedReply(cannedStatus, cannedBody);
     ssdp.EchoSearches(gateway.GetDescriptionUrl());
 
     std::signal(SIGTERM, OnSignal);
