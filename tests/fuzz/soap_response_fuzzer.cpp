@@ -1,5 +1,7 @@
 // A SOAP response given to the result reader: the element children of the
-// action's response element, then the readings the port-mapping actions make.
+// action's response element, then the readings the port-mapping actions make;
+// and the same body given to the fault reader, whose reason must come out
+// printable and bounded.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -8,6 +10,7 @@
 #include "fuzz_check.h"
 #include "support/text.h"
 #include "support/xml.h"
+#include "upnp/fault.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const char* const kActions[] = {"GetGenericPortMappingEntryResponse",
@@ -30,6 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(DecimalText(number) == DecimalText(ReadInt(DecimalText(number))));
         const std::string shown = MakeValidUtf8(result.second);
         FUZZ_CHECK(MakeValidUtf8(shown) == shown);
+    }
+    int code = 0;
+    std::string description;
+    if (ReadUpnpFault(text.c_str(), code, description)) {
+        FUZZ_CHECK(code >= 0);
+        const cFailure failure = UpnpFailure(code, description);
+        FUZZ_CHECK(!failure.name.empty() && !failure.message.empty());
+        // The bound, plus the three bytes of the ellipsis.
+        FUZZ_CHECK(failure.message.size() <= kMaxFaultDescriptionBytes + 3);
+        for (const char c : failure.message)
+            FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
     }
     return 0;
 }
