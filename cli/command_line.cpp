@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "mapping/mapping.h"
+#include "net/url.h"
 
 namespace {
 
@@ -16,6 +17,8 @@ constexpr cCommandName kCommands[] = {
     {"add", eCommand::Add},
     {"delete", eCommand::Delete},
     {"external-ip", eCommand::ExternalIp},
+    {"gateways", eCommand::Gateways},
+    {"doctor", eCommand::Doctor},
 };
 
 constexpr std::size_t kAddMinOperands = 2;
@@ -41,7 +44,21 @@ bool ReadBounded(const std::string& text, int least, int most, int& out) {
 // their options may also follow it. add and delete take every later word as
 // an operand (a comment may well start with "--"), but for add's --lease.
 bool TakesOptionsAfter(eCommand command) {
-    return command == eCommand::List || command == eCommand::ExternalIp;
+    return command == eCommand::List || command == eCommand::ExternalIp ||
+           command == eCommand::Gateways || command == eCommand::Doctor;
+}
+
+// --gateway takes a description URL: http:// on an IPv4 address.
+bool ReadGatewayUrl(const std::string& text) {
+    cHttpUrl url;
+    return ParseHttpUrl(text, url) && IsIpv4Literal(url.host);
+}
+
+bool HasControlCharacter(const std::string& text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return true;
+    return false;
 }
 
 bool ParseAdd(const std::vector<std::string>& operands, cCommandLine& out, std::string& error) {
@@ -73,6 +90,11 @@ bool ParseAdd(const std::vector<std::string>& operands, cCommandLine& out, std::
     }
     if (out.clientGiven && input.internalClient.empty()) {
         error = "client address is empty";
+        return false;
+    }
+    // XML cannot carry them, even escaped: the request would not parse.
+    if (HasControlCharacter(input.internalClient) || HasControlCharacter(input.description)) {
+        error = "client and comment must not contain control characters";
         return false;
     }
     return true;
@@ -122,6 +144,20 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
                 return false;
             }
             ++i;
+        } else if (optionsAllowed && arg == "--gateway") {
+            if (i + 1 == args.size() || !ReadGatewayUrl(args[i + 1])) {
+                error = "--gateway needs a description URL, http:// on an IPv4 address";
+                return false;
+            }
+            line.gatewayUrl = args[++i];
+        } else if (optionsAllowed && arg == "--interface") {
+            if (i + 1 == args.size() || args[i + 1].empty()) {
+                error = "--interface needs an interface name or address";
+                return false;
+            }
+            line.interfaceName = args[++i];
+        } else if (optionsAllowed && arg == "--rediscover") {
+            line.rediscover = true;
         } else if (!commandSeen && (arg == "--help" || arg == "-h")) {
             line.command = eCommand::Help;
             out = line;
@@ -154,6 +190,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
     switch (line.command) {
     case eCommand::List:
     case eCommand::ExternalIp:
+    case eCommand::Gateways:
+    case eCommand::Doctor:
         if (!operands.empty()) {
             error = "unexpected argument " + operands.front();
             return false;
@@ -182,12 +220,21 @@ const char* UsageText() {
            "              [--lease SECONDS]\n"
            "  wendrel-cli [--json] [--timeout MS] delete PROTO EXT_PORT [PROTO EXT_PORT ...]\n"
            "  wendrel-cli [--json] [--timeout MS] external-ip\n"
+           "  wendrel-cli [--json] [--timeout MS] gateways\n"
+           "  wendrel-cli [--json] [--timeout MS] doctor\n"
            "  wendrel-cli --help | --version\n"
            "\n"
            "Finds the UPnP Internet gateway on the local network and lists, adds or\n"
            "deletes its port mappings. PROTO is TCP or UDP; ports are 1-65535. CLIENT\n"
            "defaults to this host's address towards the gateway, INT_PORT to EXT_PORT.\n"
            "--timeout bounds the wait for the gateway's answer (default 5000 ms).\n"
+           "\n"
+           "Finding the gateway: the one found last time is checked first (its\n"
+           "description must answer within 0.5 s with the same UDN), else a search runs.\n"
+           "  --gateway URL        use the gateway described at URL, without a search\n"
+           "  --interface NAME     search through this interface (a name or address)\n"
+           "  --rediscover         search even when a gateway is remembered\n"
+           "gateways lists every gateway that answers; doctor explains a search.\n"
            "--lease asks for a mapping that ends after SECONDS (0-604800; default 0,\n"
            "as long as the gateway allows); a gateway that refuses the lease is asked\n"
            "again without one (725) or with 604800, then 3600 seconds (402, 724).\n"

@@ -6,7 +6,7 @@
 #include "cli/port_input.h"
 #include "upnp/upnp.h"
 
-enum class eCommand { List, Add, Delete, ExternalIp, Help, Version };
+enum class eCommand { List, Add, Delete, ExternalIp, Gateways, Doctor, Help, Version };
 
 // Exit statuses; scripts depend on them.
 constexpr int kExitOk = 0;
@@ -26,6 +26,14 @@ struct cCommandLine {
     // false (this host's address is known only after discovery).
     cPortInput addInput;
     bool clientGiven = false;
+    // The gateway to use without a search (a description URL), and the one
+    // interface to search through (a name or an address); empty: none given.
+    std::string gatewayUrl;
+    std::string interfaceName;
+    // Search even when a gateway is remembered.
+    bool rediscover = false;
+    // Where the remembered gateway is kept; empty: nowhere (main fills it in).
+    std::string rememberedPath;
     // add: the lease asked for, in seconds (0: as long as the gateway allows).
     int leaseSeconds = 0;
     // delete: protocol and external port of each pair, in order.

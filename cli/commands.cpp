@@ -3,7 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/discovery_commands.h"
+#include "cli/remembered_gateway.h"
 #include "cli/report.h"
+#include "net/interfaces.h"
+#include "net/socket.h"
 #include "mapping/external_address.h"
 #include "support/text.h"
 #include "upnp/fault.h"
@@ -74,7 +78,7 @@ int List(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostre
         }
         if (entry.protocol.empty() || entry.externalPort == 0) {
             err << kPrefix << "warning: skipped index " << index
-                << ": the gateway's answer names no protocol or external port\n";
+                << ": the gateway's answer could not be read (no protocol or external port)\n";
             continue;
         }
         report.mappings.push_back(entry);
@@ -150,13 +154,82 @@ int ExternalIp(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
     return kExitOk;
 }
 
-} // namespace
+// The address of the interface --interface names (0 without one); false, with
+// a message, when this host has no such interface.
+bool ChooseInterface(const cCommandLine& line, std::uint32_t& onlyLocal, std::ostream& err) {
+    onlyLocal = 0;
+    if (line.interfaceName.empty())
+        return true;
+    cLocalInterface chosen;
+    if (!FindLocalInterface(line.interfaceName, chosen)) {
+        err << kPrefix << "no such interface: " << PrintableText(line.interfaceName) << "\n";
+        return false;
+    }
+    onlyLocal = chosen.address;
+    return true;
+}
 
-int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
+// The remembered gateway is checked with tight bounds: a dead one must cost
+// less than the search it saves.
+constexpr int kRememberedConnectMs = 150;
+constexpr int kRememberedTotalMs = 500;
+
+bool UseRememberedGateway(const cCommandLine& line, cUPnP& gateway) {
+    cRememberedGateway remembered;
+    return LoadRememberedGateway(line.rememberedPath, remembered) &&
+           gateway.UseGateway(remembered.descriptionUrl, remembered.serviceType,
+                              kRememberedConnectMs, kRememberedTotalMs) &&
+           gateway.GetIdentity().udn == remembered.udn;
+}
+
+void RememberGateway(const cCommandLine& line, cUPnP& gateway) {
+    const cUPnP::cIdentity identity = gateway.GetIdentity();
+    cRememberedGateway remembered{identity.descriptionUrl, identity.udn, identity.serviceType,
+                                  identity.controlUrl, ""};
+    gateway.GetLocalAddress(remembered.localAddress);
+    SaveRememberedGateway(line.rememberedPath, remembered);
+}
+
+// The gateway named with --gateway, else the remembered one when it still
+// answers as itself, else the first one a search finds. Returns an exit
+// status: kExitOk when there is a gateway to talk to.
+int FindGateway(const cCommandLine& line, cUPnP& gateway, std::ostream& err) {
+    if (!line.gatewayUrl.empty()) {
+        if (gateway.UseGateway(line.gatewayUrl, "", kHttpTimeoutMs, kHttpDeadlineMs))
+            return kExitOk;
+        err << kPrefix << "no usable gateway description at " << PrintableText(line.gatewayUrl)
+            << "\n";
+        return kExitNoGateway;
+    }
+    std::uint32_t onlyLocal = 0;
+    if (!ChooseInterface(line, onlyLocal, err))
+        return kExitUsage;
+    gateway.SetSearchInterface(onlyLocal);
+    const bool remember = line.interfaceName.empty();
+    if (remember && !line.rediscover && UseRememberedGateway(line, gateway))
+        return kExitOk;
     if (!gateway.Discover(line.timeoutMs)) {
         err << kPrefix << "no UPnP gateway found\n";
         return kExitNoGateway;
     }
+    if (remember)
+        RememberGateway(line, gateway);
+    return kExitOk;
+}
+
+} // namespace
+
+int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
+    if (line.command == eCommand::Gateways || line.command == eCommand::Doctor) {
+        std::uint32_t onlyLocal = 0;
+        if (!ChooseInterface(line, onlyLocal, err))
+            return kExitUsage;
+        return line.command == eCommand::Gateways ? ListGateways(line, onlyLocal, out, err)
+                                                  : Diagnose(line, onlyLocal, out, err);
+    }
+    const int found = FindGateway(line, gateway, err);
+    if (found != kExitOk)
+        return found;
     switch (line.command) {
     case eCommand::List:
         return List(line, gateway, out, err);
@@ -166,6 +239,8 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
         return Delete(line, gateway, out, err);
     case eCommand::ExternalIp:
         return ExternalIp(line, gateway, out, err);
+    case eCommand::Gateways:
+    case eCommand::Doctor:
     case eCommand::Help:
     case eCommand::Version:
         break;

@@ -141,7 +141,8 @@ public:
         buffer.clear();
         outcome = eHttpOutcome::kNotStarted;
     }
-    cHttpResponseReader::eResult ReadResponse(int silenceMs, int& statusOut, std::string& body);
+    cHttpResponseReader::eResult ReadResponse(int silenceMs, int deadlineMs, int& statusOut,
+                                              std::string& body);
 };
 
 cHTTP::cHTTP() : pimpl(new impl) {}
@@ -193,9 +194,9 @@ bool cHTTP::Send(const char* body) {
 // closes, it falls silent for silenceMs, or the deadline passes. One that grows
 // past the cap is refused; one the deadline cut short is partial. `outcome`
 // says which of these ended it.
-cHttpResponseReader::eResult cHTTP::impl::ReadResponse(int silenceMs, int& statusOut,
-                                                       std::string& body) {
-    const cClock::time_point deadline = cClock::now() + std::chrono::milliseconds(kHttpDeadlineMs);
+cHttpResponseReader::eResult cHTTP::impl::ReadResponse(int silenceMs, int deadlineMs,
+                                                       int& statusOut, std::string& body) {
+    const cClock::time_point deadline = cClock::now() + std::chrono::milliseconds(deadlineMs);
     cHttpResponseReader reader;
     std::string block;
     cHttpResponseReader::eProgress progress = cHttpResponseReader::kMore;
@@ -231,13 +232,13 @@ cHttpResponseReader::eResult cHTTP::impl::ReadResponse(int silenceMs, int& statu
     return result;
 }
 
-bool cHTTP::Receive(int timeoutMs) {
+bool cHTTP::Receive(int timeoutMs, int deadlineMs) {
     impl& self = *pimpl.Get();
     if (!self.tcp.IsOpen())
         return false; // Open failed: its outcome stands
     int status = 0;
     std::string body;
-    const cHttpResponseReader::eResult result = self.ReadResponse(timeoutMs, status, body);
+    const cHttpResponseReader::eResult result = self.ReadResponse(timeoutMs, deadlineMs, status, body);
     if (result == cHttpResponseReader::kNothing)
         return false;
     // A response cut short keeps its status for the caller to see, but is no

@@ -66,8 +66,8 @@ public:
     // read with what has arrived. False when nothing arrived or the response
     // grew past the cap, and also, with the status kept, when the response was
     // cut short: its framing was not complete, or the deadline ended it. True
-    // for any status.
-    bool Receive(int timeoutMs);
+    // for any status. deadlineMs bounds the whole read.
+    bool Receive(int timeoutMs, int deadlineMs = kHttpDeadlineMs);
     int GetStatus() const;
     const char* GetBody() const;
     eHttpOutcome GetOutcome() const;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -77,15 +78,21 @@ public:
     bool RecvFrom(std::string& buffer, int timeoutMs);
     // Sends the datagram to address:port once through each local IPv4 interface;
     // true when at least one send succeeded.
-    bool SendMulticast(const std::string& data, const char* address, std::uint16_t port);
+    // With onlyLocal (network byte order) not 0, through that interface only.
+    bool SendMulticast(const std::string& data, const char* address, std::uint16_t port,
+                       std::uint32_t onlyLocal = 0);
 
     // Network byte order, as the platform's socket address holds them.
     std::uint32_t peerAddress = 0;
     std::uint16_t peerPort = 0;
 };
 
+// A search goes out through at most this many local addresses: a host with
+// hundreds (containers, tunnels) must not turn one search into a flood.
+constexpr std::size_t kMaxLocalAddresses = 64;
+
 // The local IPv4 interface addresses (network byte order), in the system's
-// order, loopback excluded.
+// order, loopback excluded, at most kMaxLocalAddresses.
 std::vector<std::uint32_t> GetLocalIPv4Addresses();
 
 // The source address this host uses to reach host (dotted text or name);

@@ -241,13 +241,16 @@ bool cSocketUDP::RecvFrom(std::string& buffer, int timeoutMs) {
     return true;
 }
 
-bool cSocketUDP::SendMulticast(const std::string& data, const char* address, std::uint16_t port) {
+bool cSocketUDP::SendMulticast(const std::string& data, const char* address, std::uint16_t port,
+                               std::uint32_t onlyLocal) {
     if (handle == kNoHandle)
         return false;
     peerAddress = inet_addr(address);
     peerPort = htons(port);
     bool anySent = false;
     for (const std::uint32_t local : GetLocalIPv4Addresses()) {
+        if (onlyLocal && local != onlyLocal)
+            continue;
         in_addr interfaceAddress{};
         interfaceAddress.s_addr = local;
         setsockopt(Fd(handle), IPPROTO_IP, IP_MULTICAST_IF, &interfaceAddress,
@@ -267,7 +270,7 @@ std::vector<std::uint32_t> GetLocalIPv4Addresses() {
             continue;
         const std::uint32_t address =
             reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr.s_addr;
-        if (!IsLoopback(address))
+        if (!IsLoopback(address) && addresses.size() < kMaxLocalAddresses)
             addresses.push_back(address);
     }
     freeifaddrs(list);

@@ -78,7 +78,7 @@ std::vector<std::uint32_t> QueryAddressList(SOCKET socket) {
             entry.iSockaddrLength < static_cast<INT>(sizeof(sockaddr_in)))
             continue;
         const auto* address = reinterpret_cast<const sockaddr_in*>(entry.lpSockaddr);
-        if (!IsLoopback(address->sin_addr.s_addr))
+        if (!IsLoopback(address->sin_addr.s_addr) && addresses.size() < kMaxLocalAddresses)
             addresses.push_back(address->sin_addr.s_addr);
     }
     return addresses;
@@ -318,13 +318,16 @@ bool cSocketUDP::RecvFrom(std::string& buffer, int timeoutMs) {
     return Read(buffer, timeoutMs, &peerAddress, &peerPort);
 }
 
-bool cSocketUDP::SendMulticast(const std::string& data, const char* address, std::uint16_t port) {
+bool cSocketUDP::SendMulticast(const std::string& data, const char* address, std::uint16_t port,
+                               std::uint32_t onlyLocal) {
     if (!IsOpen() || !address)
         return false;
     peerAddress = inet_addr(address);
     peerPort = htons(port);
     bool any = false;
     for (std::uint32_t local : QueryAddressList(Socket(handle))) {
+        if (onlyLocal && local != onlyLocal)
+            continue;
         in_addr interfaceAddress;
         interfaceAddress.s_addr = local;
         setsockopt(Socket(handle), IPPROTO_IP, IP_MULTICAST_IF,

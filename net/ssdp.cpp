@@ -15,29 +15,38 @@ std::string cSSDP::ComposeSearch(const char* st) {
     return request;
 }
 
-bool cSSDP::ParseAnswer(const std::string& datagram, const std::set<std::string>& targets,
-                        std::string& st, std::string& location) {
+cSsdpAnswer cSSDP::ReadAnswer(const std::string& datagram, const std::set<std::string>& targets) {
+    cSsdpAnswer answer;
     const std::vector<std::string> lines = SplitLines(datagram);
     if (lines.empty())
-        return false;
+        return answer;
     const std::vector<std::string> status = Split(lines[0], " \t");
-    if (status.size() < 2 || ReadInt(status[1]) != 200)
-        return false;
-    std::string candidateSt, candidateLocation;
+    if (status.size() >= 2)
+        answer.status = ReadInt(status[1]);
     for (size_t i = 1; i < lines.size(); ++i) {
         std::string value = lines[i];
         const std::string name = SplitPair(value, ":");
         if (name.empty() || value.empty())
             continue;
         if (CompareNoCase(name.c_str(), "ST") == 0)
-            candidateSt = value;
+            answer.st = value;
         else if (CompareNoCase(name.c_str(), "Location") == 0)
-            candidateLocation = value;
+            answer.location = value;
+        else if (CompareNoCase(name.c_str(), "Server") == 0)
+            answer.server = value;
     }
-    if (candidateSt.empty() || candidateLocation.empty() || !targets.count(candidateSt))
+    answer.acceptable = answer.status == 200 && !answer.st.empty() && !answer.location.empty() &&
+                        targets.count(answer.st);
+    return answer;
+}
+
+bool cSSDP::ParseAnswer(const std::string& datagram, const std::set<std::string>& targets,
+                        std::string& st, std::string& location) {
+    const cSsdpAnswer answer = ReadAnswer(datagram, targets);
+    if (!answer.acceptable)
         return false;
-    st = candidateSt;
-    location = candidateLocation;
+    st = answer.st;
+    location = answer.location;
     return true;
 }
 
@@ -47,6 +56,7 @@ void cSSDP::Reset() {
     location.clear();
     sender.clear();
     targets.clear();
+    onlyLocal = 0;
 }
 
 bool cSSDP::Open() {
@@ -54,30 +64,63 @@ bool cSSDP::Open() {
     if (!udp.Create() || !udp.Bind(kSsdpFirstLocalPort, kSsdpExtraLocalPorts))
         return false;
     udp.SetMulticastTTL(kSsdpTtl);
+    openedAt = std::chrono::steady_clock::now();
     return true;
 }
 
+void cSSDP::RestrictTo(std::uint32_t localAddress) {
+    onlyLocal = localAddress;
+}
+
 bool cSSDP::Search(const char* searchTarget) {
-    if (!udp.SendMulticast(ComposeSearch(searchTarget), kSsdpGroup, kSsdpPort))
+    if (!udp.SendMulticast(ComposeSearch(searchTarget), kSsdpGroup, kSsdpPort, onlyLocal))
         return false;
     targets.insert(searchTarget);
     return true;
 }
 
 bool cSSDP::Receive(int timeoutMs) {
+    return ReceiveUntil(openedAt + std::chrono::milliseconds(timeoutMs) +
+                            std::chrono::milliseconds(kSsdpOverallExtraMs),
+                        timeoutMs);
+}
+
+bool cSSDP::ReceiveWithin(int windowMs) {
+    return ReceiveUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(windowMs),
+                        windowMs);
+}
+
+bool cSSDP::ReceiveUntil(std::chrono::steady_clock::time_point deadline, int silenceMs) {
     using cClock = std::chrono::steady_clock;
-    const cClock::time_point deadline = cClock::now() + std::chrono::milliseconds(timeoutMs) +
-                                        std::chrono::milliseconds(kSsdpOverallExtraMs);
     std::string datagram;
     for (;;) {
         const long long left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - cClock::now()).count();
-        if (left <= 0 || !udp.RecvFrom(datagram, static_cast<int>(std::min<long long>(timeoutMs, left))))
+        if (left <= 0 ||
+            !udp.RecvFrom(datagram, static_cast<int>(std::min<long long>(silenceMs, left))))
             return false;
         // A datagram carrying a NUL is read up to it, as a C text would be.
         if (ParseAnswer(datagram.c_str(), targets, st, location)) {
             sender = AddressText(udp.peerAddress);
             return true;
         }
+    }
+}
+
+std::vector<cSsdpAnswer> cSSDP::ReceiveAll(int timeoutMs) {
+    using cClock = std::chrono::steady_clock;
+    const cClock::time_point deadline = openedAt + std::chrono::milliseconds(timeoutMs);
+    std::vector<cSsdpAnswer> answers;
+    std::string datagram;
+    for (;;) {
+        const long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - cClock::now()).count();
+        if (left <= 0 || !udp.RecvFrom(datagram, static_cast<int>(left)))
+            return answers;
+        if (answers.size() == kSsdpMaxAnswers)
+            continue;
+        cSsdpAnswer answer = ReadAnswer(datagram.c_str(), targets);
+        answer.sender = AddressText(udp.peerAddress);
+        answers.push_back(answer);
     }
 }

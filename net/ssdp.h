@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "net/socket.h"
 
@@ -15,15 +17,38 @@ constexpr int kSsdpExtraLocalPorts = 100;
 // caller's silence time-out could first have ended it.
 constexpr int kSsdpOverallExtraMs = 5000;
 
+// Wi-Fi loses single datagrams: a search goes out a second time this long
+// after the first unless an answer came in between.
+constexpr int kSsdpRepeatMs = 200;
+// Answers kept by ReceiveAll: a chatty network cannot grow the list further.
+constexpr std::size_t kSsdpMaxAnswers = 256;
+
+// One datagram that came in during a search, as far as it could be read.
+struct cSsdpAnswer {
+    std::string sender; // dotted address
+    int status = 0;     // 0 when the first line is no status line (a NOTIFY, say)
+    std::string st;
+    std::string location;
+    std::string server;
+    bool acceptable = false; // 200, a searched ST and a Location
+};
+
 // One SSDP search: M-SEARCH per service type, the first acceptable answer wins.
 class cSSDP : no_copy {
 public:
     bool Open();
+    // Later searches go out through this local address only (network byte
+    // order); 0, as after Open: through every interface.
+    void RestrictTo(std::uint32_t localAddress);
     bool Search(const char* st);
     // Waits for a 200 answer naming a searched ST and a Location. Every datagram
-    // restarts the silence wait of timeoutMs; the whole call ends after at most
-    // timeoutMs + kSsdpOverallExtraMs.
+    // restarts the silence wait of timeoutMs; the whole search ends at most
+    // timeoutMs + kSsdpOverallExtraMs after Open.
     bool Receive(int timeoutMs);
+    // As Receive, but for windowMs at most, whatever arrives.
+    bool ReceiveWithin(int windowMs);
+    // Every datagram until timeoutMs after Open, acceptable or not.
+    std::vector<cSsdpAnswer> ReceiveAll(int timeoutMs);
 
     // The accepted answer, valid after Receive returned true: its ST, its
     // Location and the dotted address it came from.
@@ -37,9 +62,16 @@ public:
     static bool ParseAnswer(const std::string& datagram, const std::set<std::string>& targets,
                             std::string& st, std::string& location);
 
+    // Reads the status, ST, Location and SERVER of any datagram.
+    static cSsdpAnswer ReadAnswer(const std::string& datagram,
+                                  const std::set<std::string>& targets);
+
 private:
     void Reset();
+    bool ReceiveUntil(std::chrono::steady_clock::time_point deadline, int silenceMs);
 
     cSocketUDP udp;
     std::set<std::string> targets;
+    std::uint32_t onlyLocal = 0;
+    std::chrono::steady_clock::time_point openedAt;
 };

@@ -1,5 +1,6 @@
 #include "net/url.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "support/text.h"
@@ -134,4 +135,20 @@ std::string ResolveUrl(const std::string& base, const std::string& reference) {
         query = ref.query;
     }
     return from.scheme + authority + path + query;
+}
+
+bool IsIpv4Literal(const std::string& host) {
+    int parts = 0;
+    std::size_t at = 0;
+    while (at <= host.size()) {
+        const std::size_t dot = std::min(host.find('.', at), host.size());
+        const std::string part = host.substr(at, dot - at);
+        if (part.empty() || part.size() > 3 ||
+            part.find_first_not_of("0123456789") != std::string::npos ||
+            (part.size() > 1 && part[0] == '0') || std::stoi(part) > 255)
+            return false;
+        ++parts;
+        at = dot + 1;
+    }
+    return parts == 4;
 }

@@ -19,3 +19,7 @@ bool ParseHttpUrl(const std::string& url, cHttpUrl& out);
 // an absolute reference stands as it is, "/x" replaces the path, "x" replaces
 // the last segment, "?q" keeps the path, and dot segments are removed.
 std::string ResolveUrl(const std::string& base, const std::string& reference);
+
+// Dotted-quad IPv4 text ("192.168.1.1"): four decimal parts of 0-255, no
+// leading zeros beyond a lone 0, nothing else.
+bool IsIpv4Literal(const std::string& host);

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -5,6 +7,7 @@
 #include "net/url.h"
 #include "support/text.h"
 #include "support/xml.h"
+#include "upnp/fault.h"
 #include "upnp/soap_impl.h"
 
 namespace {
@@ -35,16 +38,33 @@ std::string FindControlUrlText(cXML& description, const std::string& type) {
 } // namespace
 
 bool cSOAP::impl::LoadDescription(const char* descriptionUrl, const char* type,
-                                  const std::vector<std::string>& otherTypes) {
+                                  const std::vector<std::string>& otherTypes,
+                                  const cFetchBounds& bounds) {
+    using cClock = std::chrono::steady_clock;
+    const cClock::time_point start = cClock::now();
     controlUrl.clear();
     serviceType.clear();
     arguments.clear();
+    udn.clear();
 
     cHTTP http;
-    http.Open("GET", descriptionUrl);
+    http.Open("GET", descriptionUrl, bounds.connectMs);
     http.Send("");
-    if (!http.Receive(kHttpTimeoutMs) || http.GetStatus() != 200)
+    const int left = bounds.totalMs - static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          cClock::now() - start)
+                                          .count());
+    const bool received =
+        left > 0 && http.Receive(std::min(kHttpTimeoutMs, left), left);
+    if (!received || http.GetStatus() != 200) {
+        descriptionProblem =
+            "the description could not be fetched: " +
+            (received || http.GetOutcome() == eHttpOutcome::kAnswered
+                 ? FormatString("the gateway answered HTTP %d", http.GetStatus())
+                 : TransportFailure(http.GetOutcome(), http.GetStatus(),
+                                    std::min(bounds.connectMs, kHttpTimeoutMs))
+                       .message);
         return false;
+    }
     // The answered type first; a gateway may answer a search for a service it
     // does not have (miniupnpd echoes the PPP search), so the others follow.
     std::vector<std::string> candidates{type};
@@ -56,6 +76,7 @@ bool cSOAP::impl::ReadDescription(const char* text, const char* descriptionUrl,
                                   const std::vector<std::string>& candidates) {
     cXML description;
     description.Load(text);
+    descriptionProblem = "the description offers no WAN connection service";
     for (const std::string& candidate : candidates) {
         const std::string controlText = FindControlUrlText(description, candidate);
         if (controlText.empty())
@@ -67,11 +88,15 @@ bool cSOAP::impl::ReadDescription(const char* text, const char* descriptionUrl,
         // Actions go to the host that served the description (any port).
         cHttpUrl parsed, described;
         if (!ParseHttpUrl(resolved, parsed) || !ParseHttpUrl(descriptionUrl, described) ||
-            parsed.host != described.host)
+            parsed.host != described.host) {
+            descriptionProblem = "the control URL is not on the host that served the description";
             return false;
+        }
         controlUrl = resolved;
         serviceType = candidate;
         modelName = description.SelectText("//device/modelName");
+        udn = description.SelectText("/root/device/UDN");
+        descriptionProblem.clear();
         return true;
     }
     return false;

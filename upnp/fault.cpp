@@ -150,3 +150,8 @@ cFailure TransportFailure(eHttpOutcome outcome, int httpStatus, int silenceMs) {
 cFailure NoGatewayFailure() {
     return Failure(0, "NoGateway", "no gateway is known", "ルーターが見つかっていません");
 }
+
+cFailure UnreadableAnswerFailure() {
+    return Failure(0, "AnswerUnreadable", "the gateway's answer could not be read",
+                   "ルーターの応答を読めません");
+}

@@ -33,3 +33,7 @@ cFailure TransportFailure(eHttpOutcome outcome, int httpStatus, int silenceMs);
 
 // The failure of a request that was never sent because no gateway is known.
 cFailure NoGatewayFailure();
+
+// The failure of a request the gateway answered with success, but with an
+// answer that could not be read (not XML, or without the values asked for).
+cFailure UnreadableAnswerFailure();

@@ -9,13 +9,33 @@ cUPnP& cUPnP::GetInstance() {
     return instance;
 }
 
+namespace {
+
+bool SearchBoth(cSSDP& ssdp) {
+    const bool ip = ssdp.Search(kWanIpConnection);
+    const bool ppp = ssdp.Search(kWanPppConnection);
+    return ip && ppp;
+}
+
+const char* OtherSearchedType(const std::string& type) {
+    return type == kWanIpConnection ? kWanPppConnection : kWanIpConnection;
+}
+
+} // namespace
+
 bool cUPnP::impl::Discover(int timeoutMs) {
     Reset();
     std::string location, st;
     {
         cSSDP ssdp;
-        if (!ssdp.Open() || !ssdp.Search(kWanIpConnection) || !ssdp.Search(kWanPppConnection) ||
-            !ssdp.Receive(timeoutMs))
+        if (!ssdp.Open())
+            return false;
+        ssdp.RestrictTo(searchInterface);
+        // Sent twice: Wi-Fi loses single datagrams, and a lost search costs the
+        // whole time-out.
+        if (!SearchBoth(ssdp))
+            return false;
+        if (!ssdp.ReceiveWithin(kSsdpRepeatMs) && (!SearchBoth(ssdp) || !ssdp.Receive(timeoutMs)))
             return false;
         // The description must come from the device that answered: any LAN
         // device could otherwise send this host's requests wherever it likes
@@ -28,11 +48,39 @@ bool cUPnP::impl::Discover(int timeoutMs) {
     }
     if (location.empty() || st.empty())
         return false;
-    const std::string other = st == kWanIpConnection ? kWanPppConnection : kWanIpConnection;
-    return soap.LoadDescription(location.c_str(), st.c_str(), {other});
+    if (!soap.LoadDescription(location.c_str(), st.c_str(), {OtherSearchedType(st)}))
+        return false;
+    descriptionUrl = location;
+    return true;
 }
 
-void cUPnP::impl::Reset() { soap.Reset(); }
+bool cUPnP::impl::UseGateway(const std::string& url, const std::string& serviceType,
+                             int connectTimeoutMs, int totalMs) {
+    Reset();
+    // Only an address literal: a host name would be looked up.
+    cHttpUrl parsed;
+    if (!ParseHttpUrl(url, parsed) || !IsIpv4Literal(parsed.host))
+        return false;
+    const std::string type = serviceType.empty() ? kWanIpConnection : serviceType;
+    if (!soap.LoadDescription(url.c_str(), type.c_str(), {OtherSearchedType(type)},
+                              {connectTimeoutMs, totalMs}))
+        return false;
+    descriptionUrl = url;
+    return true;
+}
+
+cUPnP::cIdentity cUPnP::impl::GetIdentity() {
+    return {descriptionUrl, soap.GetUdn(), soap.GetServiceType(), soap.GetControlUrl()};
+}
+
+void cUPnP::impl::SetSearchInterface(std::uint32_t localAddress) {
+    searchInterface = localAddress;
+}
+
+void cUPnP::impl::Reset() {
+    soap.Reset();
+    descriptionUrl.clear();
+}
 
 const char* cUPnP::impl::GetModelName() { return soap.GetModelName(); }
 

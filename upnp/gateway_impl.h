@@ -18,6 +18,16 @@ public:
     bool GetSpecificPortMappingEntry(const std::string& protocol, int externalPort, cEntry& out,
                                      int& leaseSeconds) override;
     bool AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) override;
+    cIdentity GetIdentity() override;
+    void SetSearchInterface(std::uint32_t localAddress) override;
+    bool UseGateway(const std::string& descriptionUrl, const std::string& serviceType,
+                    int connectTimeoutMs, int totalMs) override;
+
+    // Call on the SOAP object, keeping its reason for GetLastFailure.
+    bool Call(const char* action);
 
     cSOAP soap;
+    cFailure failure;
+    std::string descriptionUrl;
+    std::uint32_t searchInterface = 0;
 };

@@ -150,7 +150,8 @@ void cUPnPMappingGateway::ExplainRefusal(const cMapping& wanted, cAddResult& res
     }
 }
 
-// What the gateway kept, compared with what was asked for.
+// What the gateway kept, compared with what was asked for. The lease it holds
+// is reported, not warned about: miniupnpd holds lease 0 as 604800 s.
 bool cUPnPMappingGateway::ReadBack(const cMapping& wanted, int lease, cAddResult& result) {
     result.kept = wanted;
     result.kept.leaseSeconds = lease;
@@ -189,14 +190,5 @@ bool cUPnPMappingGateway::ReadBack(const cMapping& wanted, int lease, cAddResult
                                      " bytes: " + Quoted(kept.description)
                                : "the gateway changed the comment to " + Quoted(kept.description));
     }
-    if (lease == 0 && leaseLeft > 0)
-        warnings.push_back("the gateway holds the mapping for " + Seconds(leaseLeft) +
-                           ", not without a time limit");
-    else if (lease > 0 && leaseLeft == 0)
-        warnings.push_back("the gateway holds the mapping without a time limit, not for " +
-                           Seconds(lease));
-    else if (leaseLeft > lease)
-        warnings.push_back("the gateway holds the mapping for " + Seconds(leaseLeft) +
-                           ", not " + Seconds(lease));
     return true;
 }

@@ -1,9 +1,10 @@
 #include "support/text.h"
+#include "upnp/fault.h"
 #include "upnp/gateway_impl.h"
 
 bool cUPnP::impl::GetExternalAddress(std::string& out) {
     soap.ClearArguments();
-    if (!soap.Call("GetExternalIPAddress"))
+    if (!Call("GetExternalIPAddress"))
         return false;
     out = soap.GetResult("NewExternalIPAddress");
     return true;
@@ -12,7 +13,7 @@ bool cUPnP::impl::GetExternalAddress(std::string& out) {
 bool cUPnP::impl::GetPortMappingEntry(int index, cEntry& out) {
     soap.ClearArguments();
     soap.SetArgument("NewPortMappingIndex", DecimalText(index).c_str());
-    if (!soap.Call("GetGenericPortMappingEntry"))
+    if (!Call("GetGenericPortMappingEntry"))
         return false;
     out.enabled = ReadInt(soap.GetResult("NewEnabled")) != 0;
     out.externalPort = ReadInt(soap.GetResult("NewExternalPort"));
@@ -37,7 +38,7 @@ bool cUPnP::impl::AddPortMappingWithLease(const cEntry& entry, int leaseSeconds)
     soap.SetArgument("NewInternalClient", entry.internalClient.c_str());
     soap.SetArgument("NewPortMappingDescription", entry.description.c_str());
     soap.SetArgument("NewLeaseDuration", DecimalText(leaseSeconds).c_str());
-    return soap.Call("AddPortMapping");
+    return Call("AddPortMapping");
 }
 
 bool cUPnP::impl::DeletePortMapping(const cEntry& entry) {
@@ -45,7 +46,7 @@ bool cUPnP::impl::DeletePortMapping(const cEntry& entry) {
     soap.SetArgument("NewRemoteHost", "");
     soap.SetArgument("NewProtocol", entry.protocol.c_str());
     soap.SetArgument("NewExternalPort", DecimalText(entry.externalPort).c_str());
-    return soap.Call("DeletePortMapping");
+    return Call("DeletePortMapping");
 }
 
 bool cUPnP::impl::GetSpecificPortMappingEntry(const std::string& protocol, int externalPort,
@@ -54,8 +55,13 @@ bool cUPnP::impl::GetSpecificPortMappingEntry(const std::string& protocol, int e
     soap.SetArgument("NewRemoteHost", "");
     soap.SetArgument("NewProtocol", protocol.c_str());
     soap.SetArgument("NewExternalPort", DecimalText(externalPort).c_str());
-    if (!soap.Call("GetSpecificPortMappingEntry"))
+    if (!Call("GetSpecificPortMappingEntry"))
         return false;
+    // Unlike the table walk, nothing here can stand for "no such mapping".
+    if (!*soap.GetResult("NewInternalClient") || !*soap.GetResult("NewInternalPort")) {
+        failure = UnreadableAnswerFailure();
+        return false;
+    }
     out.protocol = protocol;
     out.externalPort = externalPort;
     out.enabled = ReadInt(soap.GetResult("NewEnabled")) != 0;
@@ -66,4 +72,10 @@ bool cUPnP::impl::GetSpecificPortMappingEntry(const std::string& protocol, int e
     return true;
 }
 
-const cFailure& cUPnP::impl::GetLastFailure() const { return soap.GetFailure(); }
+const cFailure& cUPnP::impl::GetLastFailure() const { return failure; }
+
+bool cUPnP::impl::Call(const char* action) {
+    const bool succeeded = soap.Call(action);
+    failure = soap.GetFailure();
+    return succeeded;
+}

@@ -108,6 +108,11 @@ const std::string& cSOAP::GetControlUrl() const { return pimpl->controlUrl; }
 const std::string& cSOAP::GetServiceType() const { return pimpl->serviceType; }
 
 bool cSOAP::LoadDescription(const char* descriptionUrl, const char* serviceType,
-                            const std::vector<std::string>& otherTypes) {
-    return pimpl->LoadDescription(descriptionUrl, serviceType, otherTypes);
+                            const std::vector<std::string>& otherTypes,
+                            const cFetchBounds& bounds) {
+    return pimpl->LoadDescription(descriptionUrl, serviceType, otherTypes, bounds);
 }
+
+const std::string& cSOAP::GetUdn() const { return pimpl->udn; }
+
+const std::string& cSOAP::GetDescriptionProblem() const { return pimpl->descriptionProblem; }

@@ -5,7 +5,15 @@
 #include <vector>
 
 #include "mapping/failure.h"
+#include "net/http.h"
 #include "support/smart_ptr.h"
+
+// How long a description fetch may take: the usual bounds, or tighter ones
+// for a gateway that is only being checked.
+struct cFetchBounds {
+    int connectMs = kHttpTimeoutMs;
+    int totalMs = kHttpDeadlineMs;
+};
 
 // What the client knows about the gateway's connection service, and one
 // control action at a time: clear, set the arguments, call, read the results.
@@ -30,7 +38,13 @@ public:
     // Fetches the description and finds the service: serviceType first, then the
     // other searched types; for each the exact type, then a higher version.
     bool LoadDescription(const char* descriptionUrl, const char* serviceType,
-                         const std::vector<std::string>& otherTypes = {});
+                         const std::vector<std::string>& otherTypes = {},
+                         const cFetchBounds& bounds = {});
+    // The root device's UDN from the last description loaded.
+    const std::string& GetUdn() const;
+    // Why the last LoadDescription failed, in one English sentence; "" after
+    // one that succeeded.
+    const std::string& GetDescriptionProblem() const;
 
     // The request body Call sends for action with the current arguments.
     std::string ComposeBody(const char* action) const;

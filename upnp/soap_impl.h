@@ -13,12 +13,14 @@ public:
     std::string controlUrl;
     std::string serviceType;
     std::string modelName;
+    std::string udn;
+    std::string descriptionProblem;
     std::map<std::string, std::string> arguments;
     std::map<std::string, std::string> results;
     cFailure failure;
 
     bool LoadDescription(const char* descriptionUrl, const char* type,
-                         const std::vector<std::string>& otherTypes);
+                         const std::vector<std::string>& otherTypes, const cFetchBounds& bounds);
     // The part of LoadDescription after the fetch: finds the first of the
     // candidate types in the description text and stores what it learned.
     bool ReadDescription(const char* text, const char* descriptionUrl,

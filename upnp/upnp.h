@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "mapping/failure.h"
@@ -39,6 +40,23 @@ public:
                                              cEntry& out, int& leaseSeconds) = 0;
     // AddPortMapping asking for a lease of leaseSeconds (0: no limit).
     virtual bool AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) = 0;
+
+    // What identifies the gateway found: enough to find it again without a search.
+    struct cIdentity {
+        std::string descriptionUrl;
+        std::string udn;
+        std::string serviceType;
+        std::string controlUrl;
+    };
+    virtual cIdentity GetIdentity() = 0;
+    // Later searches go out through this local address only (network byte
+    // order); 0: through every interface.
+    virtual void SetSearchInterface(std::uint32_t localAddress) = 0;
+    // Takes the gateway described at descriptionUrl without a search, looking
+    // for serviceType first (then the other searched type). The URL must be
+    // http:// on an IPv4 address; the fetch has these bounds.
+    virtual bool UseGateway(const std::string& descriptionUrl, const std::string& serviceType,
+                            int connectTimeoutMs, int totalMs) = 0;
 
     class impl;
 };

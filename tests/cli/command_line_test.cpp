@@ -49,6 +49,8 @@ TEST(CommandLine, UsageErrorsAreRejected) {
         {"--timeout", "600001"},
         {"--timeout", "99999999999999"},
         {"add", "TCP", "80", "--lease"},
+        {"add", "TCP", "80", "h", "80", "bell\a"},
+        {"add", "TCP", "80", "h\n", "80"},
         {"add", "TCP", "80", "--lease", "604801"},
         {"add", "TCP", "80", "--lease", "-1"},
         {"add", "TCP", "80", "--lease", "1h"},

@@ -1,12 +1,16 @@
 #include "cli/commands.h"
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include "cli/remembered_gateway.h"
 #include "cli/report.h"
 #include "upnp/fault.h"
 
@@ -19,6 +23,8 @@ class cFakeGateway : public cUPnP {
   public:
     bool Discover(int timeoutMs) override {
         calls.push_back("Discover " + std::to_string(timeoutMs));
+        identity = {"http://192.168.77.1:5000/desc.xml", "uuid:same", "urn:x:1",
+                    "http://192.168.77.1:5000/ctl"};
         return found;
     }
     void Reset() override {}
@@ -85,12 +91,30 @@ class cFakeGateway : public cUPnP {
         return Fail(UpnpFailure(714, "NoSuchEntryInArray"));
     }
 
+    cIdentity GetIdentity() override { return identity; }
+    void SetSearchInterface(std::uint32_t localAddress) override {
+        calls.push_back("SearchInterface " + std::to_string(localAddress));
+    }
+    bool UseGateway(const std::string& url, const std::string& serviceType, int connectTimeoutMs,
+                    int totalMs) override {
+        calls.push_back("UseGateway " + url + " " + serviceType + " " +
+                        std::to_string(connectTimeoutMs) + " " + std::to_string(totalMs));
+        if (!describes)
+            return false;
+        identity = {url, describedUdn, serviceType.empty() ? "urn:x:1" : serviceType, url + "/ctl"};
+        return true;
+    }
+
     bool Fail(const cFailure& why) {
         failure = why;
         return false;
     }
 
     bool found = true;
+    bool describes = true;
+    std::string describedUdn = "uuid:same";
+    cIdentity identity{"http://192.168.77.1:5000/desc.xml", "uuid:same", "urn:x:1",
+                       "http://192.168.77.1:5000/ctl"};
     bool endless = false;
     bool forgetAdds = false;
     int refusedPort = -1;
@@ -136,7 +160,7 @@ TEST(Commands, NoGatewayExitsOneAfterDiscoveryAlone) {
         gateway.found = false;
         const cRun run = RunCli(gateway, args);
         EXPECT_EQ(run.status, kExitNoGateway);
-        EXPECT_EQ(gateway.calls, std::vector<std::string>{"Discover 700"});
+        EXPECT_EQ(gateway.calls, (std::vector<std::string>{"SearchInterface 0", "Discover 700"}));
         EXPECT_TRUE(gateway.added.empty());
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err, "");
@@ -246,7 +270,8 @@ TEST(Commands, DeleteSendsEveryPairInOrderAndFailsIfAnyFailed) {
     const cRun run = RunCli(gateway, {"delete", "UDP", "53", "TCP", "8080"});
     EXPECT_EQ(run.status, kExitFailed);
     EXPECT_EQ(gateway.calls,
-              (std::vector<std::string>{"Discover 5000", "Delete UDP 53", "Delete TCP 8080"}));
+              (std::vector<std::string>{"SearchInterface 0", "Discover 5000", "Delete UDP 53",
+                                        "Delete TCP 8080"}));
     EXPECT_NE(run.err.find("UDP 53"), std::string::npos);
 
     cFakeGateway willing;
@@ -363,8 +388,7 @@ TEST(Commands, AnAddIsReadBackAndEveryDifferenceIsAWarning) {
               R"({"added":{"enabled":true,"externalPort":9000,"internalPort":9001,)"
               R"("protocol":"UDP","internalClient":"192.168.77.20","description":"cut",)"
               R"("leaseDuration":604800},"warnings":[)"
-              R"("the gateway cut the comment to 3 bytes: \"cut\"",)"
-              R"("the gateway holds the mapping for 604800 s, not without a time limit"]})");
+              R"("the gateway cut the comment to 3 bytes: \"cut\""]})");
     EXPECT_NE(run.err.find("warning: the gateway cut the comment"), std::string::npos);
 
     cFakeGateway faithful;
@@ -401,8 +425,8 @@ TEST(Commands, ListSkipsUnreadableAnswersAndSaysWhyItStoppedUnlessAtTheEnd) {
                      {true, 81, 81, "TCP", "h", "b"}};
     cRun run = RunCli(gateway, {"--json"});
     EXPECT_EQ(nlohmann::json::parse(run.out)["mappings"].size(), 2u);
-    EXPECT_EQ(run.err, "wendrel-cli: warning: skipped index 1: the gateway's answer names no "
-                       "protocol or external port\n");
+    EXPECT_EQ(run.err, "wendrel-cli: warning: skipped index 1: the gateway's answer could not be "
+                       "read (no protocol or external port)\n");
 
     gateway.listFailsAt = 2;
     run = RunCli(gateway, {"--json"});
@@ -421,6 +445,109 @@ TEST(Commands, AGatewayBehindAnotherNatIsSaidToLeadNowhere) {
     }
     cFakeGateway gateway;
     EXPECT_EQ(RunCli(gateway, {"external-ip"}).err, "");
+}
+
+std::string TemporaryPath(const char* name) {
+    return testing::TempDir() + "wendrel-" + name + "-" + std::to_string(getpid());
+}
+
+cRun RunRemembering(cFakeGateway& gateway, std::vector<std::string> args,
+                    const std::string& path) {
+    cCommandLine line;
+    std::string error;
+    EXPECT_TRUE(ParseCommandLine(args, line, error)) << error;
+    line.rememberedPath = path;
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunCommand(line, gateway, out, err);
+    return {status, out.str(), err.str()};
+}
+
+TEST(Commands, ARememberedGatewayIsCheckedFirstWithTightBoundsAndReplacedWhenItIsNotTheSame) {
+    const std::string path = TemporaryPath("gateway");
+    std::remove(path.c_str());
+    cFakeGateway cold;
+    EXPECT_EQ(RunRemembering(cold, {"external-ip"}, path).status, kExitOk);
+    EXPECT_EQ(cold.calls.at(1), "Discover 5000");
+    cRememberedGateway remembered;
+    ASSERT_TRUE(LoadRememberedGateway(path, remembered));
+    EXPECT_EQ(remembered.descriptionUrl, "http://192.168.77.1:5000/desc.xml");
+    EXPECT_EQ(remembered.udn, "uuid:same");
+    EXPECT_EQ(remembered.localAddress, "192.168.77.20");
+
+    cFakeGateway warm;
+    EXPECT_EQ(RunRemembering(warm, {"external-ip"}, path).status, kExitOk);
+    EXPECT_EQ(warm.calls, (std::vector<std::string>{
+                              "SearchInterface 0",
+                              "UseGateway http://192.168.77.1:5000/desc.xml urn:x:1 150 500",
+                              "GetExternalAddress"}));
+
+    cFakeGateway replaced;
+    replaced.describedUdn = "uuid:another";
+    EXPECT_EQ(RunRemembering(replaced, {"external-ip"}, path).status, kExitOk);
+    EXPECT_EQ(replaced.calls.at(2), "Discover 5000");
+
+    cFakeGateway gone;
+    gone.describes = false;
+    EXPECT_EQ(RunRemembering(gone, {"external-ip"}, path).status, kExitOk);
+    EXPECT_EQ(gone.calls.at(2), "Discover 5000");
+
+    cFakeGateway again;
+    EXPECT_EQ(RunRemembering(again, {"--rediscover", "external-ip"}, path).status, kExitOk);
+    EXPECT_EQ(again.calls.at(1), "Discover 5000");
+    std::remove(path.c_str());
+}
+
+TEST(Commands, ACorruptOrForeignCacheFileIsIgnoredAndReplaced) {
+    const std::string path = TemporaryPath("corrupt");
+    for (const std::string& content : {std::string("garbage\n"), std::string(5000, 'x'),
+                                       std::string("wendrel-gateway 1\nudn=uuid:same\n")}) {
+        {
+            std::ofstream file(path, std::ios::binary | std::ios::trunc);
+            file << content;
+        }
+        cFakeGateway gateway;
+        EXPECT_EQ(RunRemembering(gateway, {"external-ip"}, path).status, kExitOk);
+        EXPECT_EQ(gateway.calls.at(1), "Discover 5000");
+        cRememberedGateway remembered;
+        EXPECT_TRUE(LoadRememberedGateway(path, remembered));
+    }
+    std::remove(path.c_str());
+}
+
+TEST(Commands, GatewayAndInterfaceNeitherReadNorWriteTheRememberedGateway) {
+    const std::string path = TemporaryPath("untouched");
+    std::remove(path.c_str());
+    cFakeGateway named;
+    EXPECT_EQ(RunRemembering(named, {"--gateway", "http://192.168.77.1:5000/d.xml", "external-ip"},
+                             path)
+                  .status,
+              kExitOk);
+    EXPECT_EQ(named.calls.front(), "UseGateway http://192.168.77.1:5000/d.xml  3000 10000");
+    cRememberedGateway remembered;
+    EXPECT_FALSE(LoadRememberedGateway(path, remembered));
+
+    cFakeGateway unknown;
+    EXPECT_EQ(RunRemembering(unknown, {"--interface", "no-such-interface0", "external-ip"}, path)
+                  .status,
+              kExitUsage);
+    EXPECT_TRUE(unknown.calls.empty());
+}
+
+TEST(RememberedGateway, OnlyAnExactEntryIsRead) {
+    const cRememberedGateway entry{"http://10.0.0.1:5000/d.xml", "uuid:1", "urn:x:1",
+                                   "http://10.0.0.1:5000/c", "10.0.0.2"};
+    cRememberedGateway read;
+    ASSERT_TRUE(ParseRememberedGateway(FormatRememberedGateway(entry), read));
+    EXPECT_EQ(read.controlUrl, entry.controlUrl);
+    const std::string good = FormatRememberedGateway(entry);
+    for (const std::string& bad :
+         {std::string(), std::string("wendrel-gateway 2\n") + good.substr(good.find('\n') + 1),
+          good + "udn=uuid:2\n", good + "extra=1\n", good.substr(0, good.rfind("localAddress")),
+          good.substr(0, good.find("uuid:1")) + "uuid:\x1b" + good.substr(good.find("uuid:1") + 6),
+          good.substr(0, good.find("uuid:1")) + "uuid: 1" + good.substr(good.find("uuid:1") + 6),
+          good + std::string(kMaxRememberedBytes, '\n')})
+        EXPECT_FALSE(ParseRememberedGateway(bad, read)) << bad;
 }
 
 } // namespace

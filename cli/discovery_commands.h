@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+
+#include "cli/command_line.h"
+
+// `gateways`: every gateway that answers within the time-out, on every
+// interface (or only through onlyLocal). Exit 1 when none is usable.
+int ListGateways(const cCommandLine& line, std::uint32_t onlyLocal, std::ostream& out,
+                 std::ostream& err);
+
+// `doctor`: what a search sent and heard, why each candidate was taken or
+// refused, and a verdict with the next step. Exit 0 when a gateway is usable.
+int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, std::ostream& out,
+             std::ostream& err);
