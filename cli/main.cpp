@@ -4,6 +4,7 @@
 
 #include "cli/command_line.h"
 #include "cli/commands.h"
+#include "cli/remembered_gateway.h"
 #include "upnp/upnp.h"
 
 int main(int argc, char** argv) {
@@ -23,5 +24,6 @@ int main(int argc, char** argv) {
                      ", file version " WENDREL_FILE_VERSION "\n";
         return kExitOk;
     }
+    line.rememberedPath = DefaultRememberedGatewayPath();
     return RunCommand(line, cUPnP::GetInstance(), std::cout, std::cerr);
 }
