@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # wendrel-cli against miniupnpd: discovery, addresses, list, add, delete, the
-# exit statuses, a cross-check with upnpc, and the paths it posted to.
+# exit statuses, the gateway's reasons for a refusal, the owner of a port, the
+# read-back of an add, leases, a cross-check with upnpc, and the paths it
+# posted to.
 #   cli_lab_test.sh --igd2|--igd1 [--wine WINE_RUN] WENDREL_CLI LAB_SCRIPT
 # With --wine, WENDREL_CLI is wendrel-cli.exe, run through WINE_RUN
 # (scripts/wine-run) on the client host: a wineserver sends from the network
@@ -38,6 +40,11 @@ expect_match() { # what text pattern(ERE)
 }
 expect_no_match() {
     if grep -Eq -- "$3" <<<"$2"; then fail "$1: '$3' found in: $2"; else pass "$1"; fi
+}
+expect_whole() { # what text pattern(ERE): the whole text, a single line included
+    # bytes, not characters: gateway text may be in no valid encoding
+    local LC_ALL=C
+    if [[ $2 =~ ^$3$ ]]; then pass "$1"; else fail "$1: got '$2', want '$3'"; fi
 }
 
 # Runs wendrel-cli on the lab's client host; sets out, err and status, and
@@ -109,6 +116,9 @@ expect_eq "external address" "$(json 'j["externalAddress"]' <<<"$out")" "$LAB_EX
 expect_eq "local address is the client's LAN address" \
     "$(json 'j["localAddress"]' <<<"$out")" "$LAB_CLIENT_ADDRESS"
 expect_eq "empty list" "$(json 'j["mappings"]' <<<"$out")" "[]"
+# The lab's 192.0.2.2 is a documentation address: public, no NAT in front.
+expect_eq "list: external address kind" "$(json 'j["externalAddressKind"]' <<<"$out")" public
+expect_eq "list: nothing on stderr" "$err" ""
 
 cli
 expect_match "text list names the model" "$out" "^Model: +$LAB_MODEL_NAME\$"
@@ -117,8 +127,11 @@ expect_match "text list shows external (local)" "$out" \
 
 cli external-ip
 expect_eq "external-ip" "$status:$out" "0:$LAB_EXTERNAL_ADDRESS"
+expect_eq "external-ip: nothing on stderr" "$err" ""
 cli --json external-ip
-expect_eq "external-ip --json" "$(json 'j["externalAddress"]' <<<"$out")" "$LAB_EXTERNAL_ADDRESS"
+expect_eq "external-ip --json" "$(json '[j["externalAddress"], j["externalAddressKind"]]' <<<"$out")" \
+    "[\"$LAB_EXTERNAL_ADDRESS\", \"public\"]"
+expect_eq "external-ip --json: nothing on stderr" "$err" ""
 
 # Wine converts the command line with the Unix locale's charset, ASCII where
 # no ja_JP.UTF-8 locale is generated: Japanese would lose the high bit of
@@ -167,10 +180,29 @@ cli add TCP 0
 expect_eq "port 0 is invalid input" "$status" 2
 cli add SCTP 18082
 expect_eq "an unknown protocol is invalid input" "$status" 2
+# A refusal is one line naming the gateway's code and reason. The lab's
+# miniupnpd (secure mode, ports 1024 and up) answers 606 for a low port and 718
+# for a mapping to another host; the port being free, 718 there means "only to
+# yourself", which a 606 for our own address must not claim.
 cli add TCP 80
 expect_eq "a port the gateway does not allow is refused" "$status" 3
+expect_whole "606 names code and reason, on one line" "$err" \
+    'wendrel-cli: the gateway refused TCP 80: 606 ActionNotAuthorized: [^;]+'
+expect_eq "a refusal prints nothing on stdout without --json" "$out" ""
+cli --json add TCP 80
+expect_eq "606 --json: code, name, no owner" \
+    "$(json '[j["error"]["code"], j["error"]["name"], "owner" in j["error"]]' <<<"$out")" \
+    '[606, "ActionNotAuthorized", false]'
 cli add TCP 18083 192.168.77.99
 expect_eq "another host as client is refused (secure mode)" "$status" 3
+expect_whole "718 for another host, nobody holding the port: only to itself" "$err" \
+    'wendrel-cli: the gateway refused TCP 18083: 718 ConflictInMappingEntry: [^;]+; nobody holds the port: this gateway lets a host map ports only to itself'
+cli --json add TCP 18083 192.168.77.99
+expect_eq "718 --json: code, name, no owner" \
+    "$(json '[j["error"]["code"], j["error"]["name"], "owner" in j["error"]]' <<<"$out")" \
+    '[718, "ConflictInMappingEntry", false]'
+expect_match "718 --json: the message says only to itself" "$(json 'j["error"]["message"]' <<<"$out")" \
+    'nobody holds the port: this gateway lets a host map ports only to itself$'
 
 cli delete TCP 18080 UDP 19000 UDP 17000
 expect_eq "delete of three pairs exits 0" "$status" 0
