@@ -211,6 +211,44 @@ expect_eq "list is empty after delete" "$(json 'j["mappings"]' <<<"$out")" "[]"
 upnpcList=$("$lab" exec upnpc -i -l 2>&1)
 expect_no_match "upnpc sees no mapping after delete" "$upnpcList" "^ *[0-9]+ (TCP|UDP) "
 
+# Who holds a port. A second LAN host (a second address on the client's
+# interface) takes TCP 18090 with a hand-written SOAP request: in secure mode
+# miniupnpd maps a port only to the address the request came from, and upnpc
+# cannot choose that address.
+otherHost=192.168.77.21
+controlUrl=${LAB_DESCRIPTION_URL%/rootDesc.xml}/ctl/IPConn
+soap_from_other_host() { # action arguments(XML); prints the HTTP status
+    "$lab" exec curl -s -o /dev/null -w '%{http_code}' --noproxy '*' --max-time 3 \
+        --interface "$otherHost" -H 'Content-Type: text/xml; charset="utf-8"' \
+        -H "SOAPAction: \"urn:schemas-upnp-org:service:WANIPConnection:1#$1\"" \
+        --data-binary "<?xml version=\"1.0\"?>
+<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\" s:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\"><s:Body><u:$1 xmlns:u=\"urn:schemas-upnp-org:service:WANIPConnection:1\">$2</u:$1></s:Body></s:Envelope>" \
+        "$controlUrl"
+}
+otherHostPort='<NewRemoteHost></NewRemoteHost><NewExternalPort>18090</NewExternalPort><NewProtocol>TCP</NewProtocol>'
+"$lab" exec ip addr add "$otherHost/24" dev eth0
+expect_eq "the other host maps TCP 18090 to itself" \
+    "$(soap_from_other_host AddPortMapping "$otherHostPort<NewInternalPort>18091</NewInternalPort><NewInternalClient>$otherHost</NewInternalClient><NewEnabled>1</NewEnabled><NewPortMappingDescription>other host</NewPortMappingDescription><NewLeaseDuration>0</NewLeaseDuration>")" \
+    200
+cli add TCP 18090
+expect_eq "a port another host holds is refused" "$status" 3
+expect_whole "718 names the holder" "$err" \
+    'wendrel-cli: the gateway refused TCP 18090: 718 ConflictInMappingEntry: [^;]+; held by 192\.168\.77\.21:18091 "other host"'
+cli --json add TCP 18090
+expect_eq "718 --json: the owner's mapping" \
+    "$(json '[j["error"]["code"], j["error"]["owner"]]' <<<"$out")" \
+    '[718, {"enabled": true, "externalPort": 18090, "internalPort": 18091, "protocol": "TCP", "internalClient": "192.168.77.21", "description": "other host"}]'
+cli --json delete TCP 18090
+expect_eq "deleting another host's mapping fails" "$status" 3
+expect_eq "delete --json: the refusal under failed" \
+    "$(json '[j["deleted"], [(f["protocol"], f["externalPort"], f["error"]["code"]) for f in j["failed"]]]' <<<"$out")" \
+    '[[], [["TCP", 18090, 606]]]'
+expect_match "the other host's mapping survives our attempts (upnpc -i -l)" \
+    "$("$lab" exec upnpc -i -l 2>&1)" "TCP +18090->192\.168\.77\.21:18091 +'other host'"
+expect_eq "the other host deletes its mapping" \
+    "$(soap_from_other_host DeletePortMapping "$otherHostPort")" 200
+"$lab" exec ip addr del "$otherHost/24" dev eth0
+
 # miniupnpd answers a POST on any path; its debug log is the only witness
 # that every action went to the control URL of the description.
 ourPosts=$(grep -E ': POST ' <<<"$ourLog")
