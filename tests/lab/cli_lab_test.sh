@@ -247,6 +247,23 @@ expect_match "the other host's mapping survives our attempts (upnpc -i -l)" \
     "$("$lab" exec upnpc -i -l 2>&1)" "TCP +18090->192\.168\.77\.21:18091 +'other host'"
 expect_eq "the other host deletes its mapping" \
     "$(soap_from_other_host DeletePortMapping "$otherHostPort")" 200
+
+# miniupnpd echoes a comment's bytes raw, so a control byte makes its answers
+# XML that is not well-formed; the mapping and its holder are still there.
+otherHostPort=${otherHostPort/18090/18092}
+bel=$'\a'
+expect_eq "the other host maps TCP 18092 with a BEL in the comment" \
+    "$(soap_from_other_host AddPortMapping "$otherHostPort<NewInternalPort>18093</NewInternalPort><NewInternalClient>$otherHost</NewInternalClient><NewEnabled>1</NewEnabled><NewPortMappingDescription>bell${bel}here</NewPortMappingDescription><NewLeaseDuration>0</NewLeaseDuration>")" \
+    200
+cli add TCP 18092
+expect_whole "718 names the holder of a comment with a control byte" "$err" \
+    'wendrel-cli: the gateway refused TCP 18092: 718 ConflictInMappingEntry: [^;]+; held by 192\.168\.77\.21:18093 "bell[^"]+here"'
+cli --json
+expect_eq "a mapping whose comment has a control byte is listed" \
+    "$(json '[(m["internalClient"], m["internalPort"]) for m in j["mappings"] if m["externalPort"] == 18092]' <<<"$out")" \
+    '[["192.168.77.21", 18093]]'
+expect_eq "the other host deletes that mapping" \
+    "$(soap_from_other_host DeletePortMapping "$otherHostPort")" 200
 "$lab" exec ip addr del "$otherHost/24" dev eth0
 
 # miniupnpd answers a POST on any path; its debug log is the only witness
