@@ -266,6 +266,61 @@ expect_eq "the other host deletes that mapping" \
     "$(soap_from_other_host DeletePortMapping "$otherHostPort")" 200
 "$lab" exec ip addr del "$otherHost/24" dev eth0
 
+# An accepted add is read back. A finite lease keeps miniupnpd's own lease
+# cap out of the warnings, so an add kept as asked has none.
+cli --json add TCP 18110 "$LAB_CLIENT_ADDRESS" 18110 "lease test" --lease 3600
+expect_eq "add --lease 3600 exits 0" "$status" 0
+expect_eq "an add kept as asked has no warnings" "$(json 'j["warnings"]' <<<"$out"):$err" "[]:"
+expect_eq "lease 3600: the gateway holds (3500, 3600] s" \
+    "$(json '3500 < j["added"]["leaseDuration"] <= 3600' <<<"$out")" true
+cli add UDP 18111 --lease 3600
+expect_whole "text add reports the lease held" "$out" \
+    "added UDP 18111 -> $LAB_CLIENT_ADDRESS:18111, lease 3(5[0-9][0-9]|600) s"
+cli --json
+expect_eq "the leased mapping is listed" \
+    "$(json '[(m["internalClient"], m["internalPort"], m["description"]) for m in j["mappings"] if m["externalPort"] == 18110]' <<<"$out")" \
+    "[[\"$LAB_CLIENT_ADDRESS\", 18110, \"lease test\"]]"
+upnpcLease=$("$lab" exec upnpc -i -l 2>&1 | sed -nE "s/^ *[0-9]+ TCP +18110->.* ([0-9]+)\$/\\1/p")
+expect_eq "upnpc -i -l shows the lease running down from 3600" \
+    "$((${upnpcLease:-0} > 3500 && ${upnpcLease:-0} <= 3600))" 1
+# miniupnpd stores lease 0 as 604800. Measured: it does the same when serving
+# the IGDv1 description, so both labs expect the cap.
+cli --json add UDP 18112 --lease 0
+expect_eq "lease 0: the gateway holds a week" \
+    "$(json '604790 < j["added"]["leaseDuration"] <= 604800' <<<"$out")" true
+expect_whole "lease 0: one warning says so" "$(json 'j["warnings"]' <<<"$out")" \
+    '\["the gateway holds the mapping for 60(479[0-9]|4800) s, not without a time limit"\]'
+expect_whole "lease 0: the warning on stderr" "$err" \
+    'wendrel-cli: warning: the gateway holds the mapping for 60(479[0-9]|4800) s, not without a time limit'
+
+# miniupnpd keeps 64 bytes of a 600-byte comment, followed by whatever lies
+# past its buffer, and answers success.
+longComment=$(printf 'c%.0s' {1..600})
+cli --json add TCP 18100 "$LAB_CLIENT_ADDRESS" 18100 "$longComment" --lease 3600
+expect_eq "a 600-byte comment is accepted" "$status" 0
+expect_eq "one warning" "$(json 'len(j["warnings"])' <<<"$out")" 1
+expect_match "the warning: the comment was cut or changed" "$(json 'j["warnings"][0]' <<<"$out")" \
+    '^the gateway (cut|changed) the comment to '
+expect_whole "the comment warning on stderr" "$err" \
+    'wendrel-cli: warning: the gateway (cut|changed) the comment to [^'$'\n'']*'
+expect_eq "the rest of the read-back is as asked" \
+    "$(json '[j["added"]["enabled"], j["added"]["internalClient"], j["added"]["internalPort"], j["added"]["description"][:64] == "c" * 64]' <<<"$out")" \
+    "[true, \"$LAB_CLIENT_ADDRESS\", 18100, true]"
+cli --json
+expect_eq "a mapping with a garbled comment is still listed" \
+    "$(json '[(m["internalPort"], m["description"][:64] == "c" * 64) for m in j["mappings"] if m["externalPort"] == 18100]' <<<"$out")" \
+    '[[18100, true]]'
+
+# miniupnpd answers success for a mapping that does not exist.
+cli --json delete TCP 18110 UDP 18999
+expect_eq "delete --json of a present and a missing mapping exits 0" "$status" 0
+expect_eq "delete --json: both deleted, none failed" \
+    "$(json '[[(d["protocol"], d["externalPort"]) for d in j["deleted"]], j["failed"]]' <<<"$out")" \
+    '[[["TCP", 18110], ["UDP", 18999]], []]'
+cli --json delete UDP 18111 UDP 18112 TCP 18100
+cli --json
+expect_eq "list is empty again" "$(json 'j["mappings"]' <<<"$out")" "[]"
+
 # miniupnpd answers a POST on any path; its debug log is the only witness
 # that every action went to the control URL of the description.
 ourPosts=$(grep -E ': POST ' <<<"$ourLog")
