@@ -26,6 +26,9 @@ export WENDREL_LAB_NAME=$kind${igd#--igd}-$$
 runner=()
 [[ -n $wineRun ]] && runner=("$wineRun")
 failures=0
+# Each run remembers its gateway in a cache folder of its own.
+export XDG_CACHE_HOME
+XDG_CACHE_HOME=$(mktemp -d)
 
 pass() { echo "ok   $*"; }
 fail() {
@@ -69,6 +72,7 @@ json() { # python expression over `j` read from stdin
 }
 
 cleanup() {
+    rm -rf "$XDG_CACHE_HOME"
     # the wineserver would keep the client's namespace alive
     [[ -z $wineRun ]] || "$lab" exec "$wineRun" --release >/dev/null 2>&1
     "$lab" down >/dev/null 2>&1
@@ -256,12 +260,22 @@ expect_eq "the other host maps TCP 18092 with a BEL in the comment" \
     "$(soap_from_other_host AddPortMapping "$otherHostPort<NewInternalPort>18093</NewInternalPort><NewInternalClient>$otherHost</NewInternalClient><NewEnabled>1</NewEnabled><NewPortMappingDescription>bell${bel}here</NewPortMappingDescription><NewLeaseDuration>0</NewLeaseDuration>")" \
     200
 cli add TCP 18092
-expect_whole "718 names the holder of a comment with a control byte" "$err" \
-    'wendrel-cli: the gateway refused TCP 18092: 718 ConflictInMappingEntry: [^;]+; held by 192\.168\.77\.21:18093 "bell[^"]+here"'
-cli --json
-expect_eq "a mapping whose comment has a control byte is listed" \
-    "$(json '[(m["internalClient"], m["internalPort"]) for m in j["mappings"] if m["externalPort"] == 18092]' <<<"$out")" \
-    '[["192.168.77.21", 18093]]'
+if [[ -z $wineRun ]]; then
+    expect_whole "718 names the holder of a comment with a control byte" "$err" \
+        'wendrel-cli: the gateway refused TCP 18092: 718 ConflictInMappingEntry: [^;]+; held by 192\.168\.77\.21:18093 "bell[^"]+here"'
+    cli --json
+    expect_eq "a mapping whose comment has a control byte is listed" \
+        "$(json '[(m["internalClient"], m["internalPort"]) for m in j["mappings"] if m["externalPort"] == 18092]' <<<"$out")" \
+        '[["192.168.77.21", 18093]]'
+else
+    # The Windows XML parser refuses such an answer: the holder stays unknown
+    # and the listing skips that index, saying so.
+    expect_whole "718 without a holder when its answer cannot be read" "$err" \
+        'wendrel-cli: the gateway refused TCP 18092: 718 ConflictInMappingEntry: the port is already mapped to another host'
+    cli --json
+    expect_match "the unreadable mapping is skipped with a warning" "$err" \
+        "warning: skipped index [0-9]+: the gateway's answer could not be read"
+fi
 expect_eq "the other host deletes that mapping" \
     "$(soap_from_other_host DeletePortMapping "$otherHostPort")" 200
 "$lab" exec ip addr del "$otherHost/24" dev eth0
@@ -288,10 +302,8 @@ expect_eq "upnpc -i -l shows the lease running down from 3600" \
 cli --json add UDP 18112 --lease 0
 expect_eq "lease 0: the gateway holds a week" \
     "$(json '604790 < j["added"]["leaseDuration"] <= 604800' <<<"$out")" true
-expect_whole "lease 0: one warning says so" "$(json 'j["warnings"]' <<<"$out")" \
-    '\["the gateway holds the mapping for 60(479[0-9]|4800) s, not without a time limit"\]'
-expect_whole "lease 0: the warning on stderr" "$err" \
-    'wendrel-cli: warning: the gateway holds the mapping for 60(479[0-9]|4800) s, not without a time limit'
+expect_eq "lease 0: the lease held is reported, not warned about" \
+    "$(json 'j["warnings"]' <<<"$out"):$err" "[]:"
 
 # miniupnpd keeps 64 bytes of a 600-byte comment, followed by whatever lies
 # past its buffer, and answers success.
@@ -299,17 +311,28 @@ longComment=$(printf 'c%.0s' {1..600})
 cli --json add TCP 18100 "$LAB_CLIENT_ADDRESS" 18100 "$longComment" --lease 3600
 expect_eq "a 600-byte comment is accepted" "$status" 0
 expect_eq "one warning" "$(json 'len(j["warnings"])' <<<"$out")" 1
+# Under Wine, garbage with a control byte makes the answer unreadable there.
 expect_match "the warning: the comment was cut or changed" "$(json 'j["warnings"][0]' <<<"$out")" \
-    '^the gateway (cut|changed) the comment to '
+    '^(the gateway (cut|changed) the comment to |the mapping could not be read back)'
 expect_whole "the comment warning on stderr" "$err" \
-    'wendrel-cli: warning: the gateway (cut|changed) the comment to [^'$'\n'']*'
+    'wendrel-cli: warning: (the gateway (cut|changed) the comment to |the mapping could not be read back)[^'$'\n'']*'
 expect_eq "the rest of the read-back is as asked" \
     "$(json '[j["added"]["enabled"], j["added"]["internalClient"], j["added"]["internalPort"], j["added"]["description"][:64] == "c" * 64]' <<<"$out")" \
     "[true, \"$LAB_CLIENT_ADDRESS\", 18100, true]"
 cli --json
-expect_eq "a mapping with a garbled comment is still listed" \
-    "$(json '[(m["internalPort"], m["description"][:64] == "c" * 64) for m in j["mappings"] if m["externalPort"] == 18100]' <<<"$out")" \
-    '[[18100, true]]'
+# The garbage differs from answer to answer; when it breaks the XML, the
+# listing skips that index and says so.
+garbled=$(json '[(m["internalPort"], m["description"][:64] == "c" * 64) for m in j["mappings"] if m["externalPort"] == 18100]' <<<"$out")
+if [[ $garbled == "[]" ]]; then
+    expect_match "a garbled answer that cannot be read is skipped with a warning" "$err" \
+        "warning: skipped index [0-9]+: the gateway's answer could not be read"
+else
+    expect_eq "a mapping with a garbled comment is listed" "$garbled" '[[18100, true]]'
+fi
+if [[ -z $wineRun ]]; then
+    cli add TCP 18120 "$LAB_CLIENT_ADDRESS" 18120 $'ab\001cd'
+    expect_eq "a comment with a control character is refused before sending" "$status" 2
+fi
 
 # miniupnpd answers success for a mapping that does not exist.
 cli --json delete TCP 18110 UDP 18999
