@@ -12,6 +12,7 @@
 #include "fake_gateway.h"
 #include "fake_ssdp.h"
 #include "net/http.h"
+#include "upnp/discovery.h"
 #include "upnp/fault.h"
 #include "timing.h"
 
@@ -698,4 +699,71 @@ TEST_F(Gateway, SpecificEntryAndLeasedAddSendExactRequests) {
                                       "<NewExternalPort>9000</NewExternalPort>\n"
                                       "<NewProtocol>UDP</NewProtocol>\n"
                                       "<NewRemoteHost></NewRemoteHost>\n"));
+}
+
+TEST_F(Gateway, ASearchUnansweredFor200MsGoesOutASecondTime) {
+    Start();
+    ssdp.EchoSearches(gateway->GetDescriptionUrl(), 400);
+    ASSERT_TRUE(client.Discover(kDiscoverMs));
+    ASSERT_TRUE(ssdp.WaitForSearches(4, 1000));
+    const std::vector<cFakeSsdp::cDatagram> slow = ssdp.Searches();
+    ASSERT_EQ(slow.size(), 4u);
+    EXPECT_EQ(slow[2].data, slow[0].data);
+    EXPECT_EQ(slow[3].data, slow[1].data);
+}
+
+TEST_F(Gateway, AnAnswerWithin200MsSavesTheSecondSearch) {
+    StartAndDiscover();
+    EXPECT_EQ(ssdp.Searches().size(), 2u);
+}
+
+TEST_F(Gateway, EveryGatewayThatAnswersIsExaminedAndTheUnusableSayWhy) {
+    Start();
+    cFakeGateway::cOptions second;
+    second.address = kTestInterfaceAddress;
+    second.modelName = "Second Router";
+    second.externalAddress = "10.0.0.2";
+    cFakeGateway other(second);
+    ASSERT_TRUE(other.IsRunning());
+    cFakeGateway::cOptions missing;
+    missing.address = kTestInterfaceAddress;
+    cFakeGateway broken(missing);
+    broken.SetDescriptionStatus(404);
+    ssdp.SetAnswersFor(kPppV1, {});
+    ssdp.SetAnswersFor(kIpV1, {{cFakeSsdp::OkAnswer(kIpV1, gateway->GetDescriptionUrl()), 0},
+                     {cFakeSsdp::OkAnswer(kIpV1, other.GetDescriptionUrl()), 10},
+                     {cFakeSsdp::OkAnswer(kIpV1, gateway->GetDescriptionUrl()), 20},
+                     {cFakeSsdp::OkAnswer(kIpV1, broken.GetDescriptionUrl()), 30},
+                     {cFakeSsdp::OkAnswer(kIpV1, "http://192.0.2.99:5000/elsewhere.xml"), 40}});
+    const cSearchReport report = SearchEveryGateway(1000, 0);
+    ASSERT_EQ(report.gateways.size(), 4u);
+    EXPECT_TRUE(report.gateways[0].usable);
+    EXPECT_EQ(report.gateways[0].modelName, "Wendrel Test Gateway");
+    EXPECT_EQ(report.gateways[0].externalAddress, "203.0.113.7");
+    EXPECT_EQ(report.gateways[0].udn, "uuid:00000000-0000-0000-0000-000000000001");
+    EXPECT_EQ(report.gateways[0].localAddress, kTestInterfaceAddress);
+    EXPECT_FALSE(report.gateways[0].interfaceName.empty());
+    EXPECT_TRUE(report.gateways[1].usable);
+    EXPECT_EQ(report.gateways[1].modelName, "Second Router");
+    EXPECT_EQ(report.gateways[1].externalAddress, "10.0.0.2");
+    EXPECT_FALSE(report.gateways[2].usable);
+    EXPECT_EQ(report.gateways[2].problem,
+              "the description could not be fetched: the gateway answered HTTP 404");
+    EXPECT_FALSE(report.gateways[3].usable);
+    EXPECT_EQ(report.gateways[3].problem,
+              "its Location is on another host than the one that answered");
+    ASSERT_FALSE(report.sent.empty());
+    EXPECT_TRUE(report.sent[0].sent);
+    EXPECT_GE(report.answers.size(), 5u);
+}
+
+TEST_F(Gateway, AGatewayNamedByItsUrlIsUsedWithoutASearch) {
+    Start();
+    ASSERT_TRUE(client.UseGateway(gateway->GetDescriptionUrl(), "", 3000, 10000));
+    EXPECT_TRUE(ssdp.Searches().empty());
+    EXPECT_EQ(client.GetIdentity().descriptionUrl, gateway->GetDescriptionUrl());
+    EXPECT_EQ(client.GetIdentity().udn, "uuid:00000000-0000-0000-0000-000000000001");
+    std::string address;
+    EXPECT_TRUE(client.GetExternalAddress(address));
+    EXPECT_FALSE(client.UseGateway("http://localhost:1/desc.xml", "", 3000, 10000));
 }
