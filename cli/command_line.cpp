@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include <CLI/CLI.hpp>
+
 #include "mapping/mapping.h"
 #include "net/url.h"
 
@@ -38,14 +40,6 @@ bool ReadBounded(const std::string& text, int least, int most, int& out) {
         return false;
     out = value;
     return true;
-}
-
-// Options come before the command; list and external-ip take no operands, so
-// their options may also follow it. add and delete take every later word as
-// an operand (a comment may well start with "--"), but for add's --lease.
-bool TakesOptionsAfter(eCommand command) {
-    return command == eCommand::List || command == eCommand::ExternalIp ||
-           command == eCommand::Gateways || command == eCommand::Doctor;
 }
 
 // --gateway takes a description URL: http:// on an IPv4 address.
@@ -120,95 +114,203 @@ bool ParseDelete(const std::vector<std::string>& operands, cCommandLine& out, st
     return true;
 }
 
+// Where the command word stands: the first word that is neither an option nor
+// an option's value; args.size() when there is none.
+std::size_t FindCommand(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--timeout" || args[i] == "--gateway" || args[i] == "--interface")
+            ++i;
+        else if (args[i].empty() || args[i][0] != '-')
+            return i;
+    }
+    return args.size();
+}
+
+// Commands whose operands are free text (a comment may start with "--"): the
+// words after them are read here, not by the option parser.
+bool TakesFreeOperands(const std::string& word) {
+    return word == "add" || word == "delete";
+}
+
+// The option parser: the global options, one subcommand each with its own
+// --help. The values are read and checked afterwards, with this program's
+// messages.
+struct cParser {
+    CLI::App app{"Finds the UPnP Internet gateway on the local network and lists, adds or "
+                 "deletes its port mappings.",
+                 "wendrel-cli"};
+    bool json = false;
+    bool rediscover = false;
+    bool version = false;
+    std::string timeout;
+    std::string gateway;
+    std::string interfaceName;
+    std::string lease;
+    // For the help texts only: the operands are read by this program's rules.
+    std::string shownOperand[5];
+    std::vector<std::string> shownPairs;
+
+    cParser() {
+        app.set_help_flag("-h,--help", "Print this help and exit");
+        app.add_flag("--version", version, "Print the version and exit");
+        app.add_flag("--json", json, "Write the result as one JSON object");
+        app.add_option("--timeout", timeout, "Wait this long for the gateway's answer (ms)")
+            ->type_name("MS");
+        app.add_option("--gateway", gateway, "Use the gateway described at URL, without a search")
+            ->type_name("URL");
+        app.add_option("--interface", interfaceName, "Search through this interface only")
+            ->type_name("NAME|ADDRESS");
+        app.add_flag("--rediscover", rediscover, "Search even when a gateway is remembered");
+        app.require_subcommand(0, 1);
+        for (const cCommandName& entry : kCommands) {
+            CLI::App* command = app.add_subcommand(entry.name, Summary(entry.command));
+            command->fallthrough();
+            if (entry.command == eCommand::Add) {
+                command->add_option("PROTO", shownOperand[0], "TCP or UDP");
+                command->add_option("EXT_PORT", shownOperand[1], "The gateway's port, 1-65535");
+                command->add_option("CLIENT", shownOperand[2],
+                                    "The internal host (default: this host)");
+                command->add_option("INT_PORT", shownOperand[3], "Its port (default: EXT_PORT)");
+                command->add_option("COMMENT", shownOperand[4], "The mapping's description");
+                command->add_option("--lease", lease, "Seconds, 0-604800 (default 0)")
+                    ->type_name("SECONDS");
+            } else if (entry.command == eCommand::Delete) {
+                command->add_option("PROTO EXT_PORT", shownPairs,
+                                    "One or more pairs: TCP or UDP, then the port");
+            }
+        }
+    }
+
+    static const char* Summary(eCommand command) {
+        switch (command) {
+        case eCommand::List: return "List the gateway's port mappings (the default)";
+        case eCommand::Add: return "Add a port mapping";
+        case eCommand::Delete: return "Delete port mappings";
+        case eCommand::ExternalIp: return "Print the gateway's external address";
+        case eCommand::Gateways: return "List every gateway that answers";
+        case eCommand::Doctor: return "Explain what a search finds, and what to try";
+        case eCommand::Help:
+        case eCommand::Version: break;
+        }
+        return "";
+    }
+
+    CLI::App* Command(eCommand command) {
+        for (const cCommandName& entry : kCommands)
+            if (entry.command == command)
+                return app.get_subcommand(entry.name);
+        return &app;
+    }
+};
+
+// The option parser's refusal in this program's words.
+std::string Refusal(const CLI::ParseError& failure, bool commandGiven) {
+    const std::string what = failure.what();
+    const std::string marker = "expected: ";
+    const std::size_t at = what.find(marker);
+    if (dynamic_cast<const CLI::ExtrasError*>(&failure) && at != std::string::npos) {
+        const std::string word = what.substr(at + marker.size(), what.find(' ', at + marker.size()) -
+                                                                     (at + marker.size()));
+        if (!word.empty() && word[0] == '-')
+            return "unknown option " + word;
+        return (commandGiven ? "unexpected argument " : "unknown command ") + word;
+    }
+    return what;
+}
+
+// One command's help, under the program's name and with the options that
+// go before any command.
+std::string CommandHelp(CLI::App& command) {
+    std::string help = command.help();
+    const std::string usage = "Usage: " + command.get_name();
+    if (help.find(usage) != std::string::npos)
+        help.replace(help.find(usage), usage.size(),
+                     "Usage: wendrel-cli [GLOBAL OPTIONS] " + command.get_name());
+    return help + "\nGlobal options: --json, --timeout MS, --gateway URL, --interface "
+                  "NAME|ADDRESS, --rediscover (see wendrel-cli --help).\n";
+}
+
 } // namespace
 
 bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, std::string& error) {
     cCommandLine line;
-    bool commandSeen = false;
-    std::vector<std::string> operands;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool optionsAllowed = !commandSeen || TakesOptionsAfter(line.command);
-        if (commandSeen && line.command == eCommand::Add && arg == "--lease") {
-            if (i + 1 == args.size() ||
-                !ReadBounded(args[i + 1], 0, kMaxLeaseSeconds, line.leaseSeconds)) {
+    const std::size_t commandAt = FindCommand(args);
+    const bool freeOperands = commandAt < args.size() && TakesFreeOperands(args[commandAt]);
+    std::vector<std::string> parsed(args.begin(), freeOperands ? args.begin() + commandAt + 1
+                                                                : args.end());
+    const std::vector<std::string> operands(
+        freeOperands ? args.begin() + commandAt + 1 : args.end(), args.end());
+
+    cParser parser;
+    try {
+        std::vector<std::string> reversed(parsed.rbegin(), parsed.rend());
+        parser.app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        line.command = eCommand::Help;
+        const std::vector<CLI::App*> chosen = parser.app.get_subcommands();
+        line.helpText = chosen.empty() ? UsageText() : CommandHelp(*chosen.front());
+        out = line;
+        return true;
+    } catch (const CLI::ParseError& failure) {
+        error = Refusal(failure, commandAt < args.size() && !parser.app.get_subcommands().empty());
+        return false;
+    }
+    const std::vector<CLI::App*> chosen = parser.app.get_subcommands();
+    for (const cCommandName& entry : kCommands)
+        if (!chosen.empty() && chosen.front()->get_name() == entry.name)
+            line.command = entry.command;
+    if (parser.version) {
+        line.command = eCommand::Version;
+        out = line;
+        return true;
+    }
+    // "add --help": the operands are free text, so the help is asked for here.
+    if (freeOperands && !operands.empty() && (operands[0] == "--help" || operands[0] == "-h")) {
+        line.helpText = CommandHelp(*parser.Command(line.command));
+        line.command = eCommand::Help;
+        out = line;
+        return true;
+    }
+    line.json = parser.json;
+    line.rediscover = parser.rediscover;
+    if (!parser.timeout.empty() || parser.app.count("--timeout")) {
+        if (!ReadBounded(parser.timeout, 1, kMaxTimeoutMs, line.timeoutMs)) {
+            error = "--timeout needs milliseconds, 1-600000";
+            return false;
+        }
+    }
+    if (parser.app.count("--gateway")) {
+        if (!ReadGatewayUrl(parser.gateway)) {
+            error = "--gateway needs a description URL, http:// on an IPv4 address";
+            return false;
+        }
+        line.gatewayUrl = parser.gateway;
+    }
+    if (parser.app.count("--interface")) {
+        if (parser.interfaceName.empty()) {
+            error = "--interface needs an interface name or address";
+            return false;
+        }
+        line.interfaceName = parser.interfaceName;
+    }
+
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < operands.size(); ++i) {
+        if (line.command == eCommand::Add && operands[i] == "--lease") {
+            if (i + 1 == operands.size() ||
+                !ReadBounded(operands[i + 1], 0, kMaxLeaseSeconds, line.leaseSeconds)) {
                 error = "--lease needs seconds, 0-604800";
                 return false;
             }
             ++i;
-        } else if (optionsAllowed && arg == "--json") {
-            line.json = true;
-        } else if (optionsAllowed && arg == "--timeout") {
-            if (i + 1 == args.size() || !ReadBounded(args[i + 1], 1, kMaxTimeoutMs, line.timeoutMs)) {
-                error = "--timeout needs milliseconds, 1-600000";
-                return false;
-            }
-            ++i;
-        } else if (optionsAllowed && arg == "--gateway") {
-            if (i + 1 == args.size() || !ReadGatewayUrl(args[i + 1])) {
-                error = "--gateway needs a description URL, http:// on an IPv4 address";
-                return false;
-            }
-            line.gatewayUrl = args[++i];
-        } else if (optionsAllowed && arg == "--interface") {
-            if (i + 1 == args.size() || args[i + 1].empty()) {
-                error = "--interface needs an interface name or address";
-                return false;
-            }
-            line.interfaceName = args[++i];
-        } else if (optionsAllowed && arg == "--rediscover") {
-            line.rediscover = true;
-        } else if (!commandSeen && (arg == "--help" || arg == "-h")) {
-            line.command = eCommand::Help;
-            out = line;
-            return true;
-        } else if (!commandSeen && arg == "--version") {
-            line.command = eCommand::Version;
-            out = line;
-            return true;
-        } else if (optionsAllowed && arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + arg;
-            return false;
-        } else if (!commandSeen) {
-            bool known = false;
-            for (const cCommandName& entry : kCommands) {
-                if (arg == entry.name) {
-                    line.command = entry.command;
-                    known = true;
-                }
-            }
-            if (!known) {
-                error = "unknown command " + arg;
-                return false;
-            }
-            commandSeen = true;
         } else {
-            operands.push_back(arg);
+            words.push_back(operands[i]);
         }
     }
-
-    switch (line.command) {
-    case eCommand::List:
-    case eCommand::ExternalIp:
-    case eCommand::Gateways:
-    case eCommand::Doctor:
-        if (!operands.empty()) {
-            error = "unexpected argument " + operands.front();
-            return false;
-        }
-        break;
-    case eCommand::Add:
-        if (!ParseAdd(operands, line, error))
-            return false;
-        break;
-    case eCommand::Delete:
-        if (!ParseDelete(operands, line, error))
-            return false;
-        break;
-    case eCommand::Help:
-    case eCommand::Version:
-        break;
-    }
+    if (line.command == eCommand::Add && !ParseAdd(words, line, error))
+        return false;
+    if (line.command == eCommand::Delete && !ParseDelete(words, line, error))
+        return false;
     out = line;
     return true;
 }

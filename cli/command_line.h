@@ -32,6 +32,8 @@ struct cCommandLine {
     std::string interfaceName;
     // Search even when a gateway is remembered.
     bool rediscover = false;
+    // help: the text to print (the usage, or one command's help).
+    std::string helpText;
     // Where the remembered gateway is kept; empty: nowhere (main fills it in).
     std::string rememberedPath;
     // add: the lease asked for, in seconds (0: as long as the gateway allows).

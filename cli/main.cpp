@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (line.command == eCommand::Help) {
-        std::cout << UsageText();
+        std::cout << line.helpText;
         return kExitOk;
     }
     if (line.command == eCommand::Version) {

@@ -28,19 +28,26 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
 # Header-only libraries come from the build machine's /usr/include, which a
 # MinGW compile must not search as a whole: expose just their folders.
 set(WENDREL_HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)
-if(EXISTS /usr/include/nlohmann/json.hpp)
+# package: the config name find_package asks for; target: the imported target;
+# folder: the folder under /usr/include; version: what the config claims.
+function(wendrel_host_header_package package target folder version)
+    if(NOT EXISTS /usr/include/${folder})
+        return()
+    endif()
     file(MAKE_DIRECTORY ${WENDREL_HOST_HEADERS}/include)
-    file(CREATE_LINK /usr/include/nlohmann ${WENDREL_HOST_HEADERS}/include/nlohmann SYMBOLIC)
-    file(WRITE ${WENDREL_HOST_HEADERS}/nlohmann_json/nlohmann_jsonConfig.cmake
-"if(NOT TARGET nlohmann_json::nlohmann_json)
-    add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
-    set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
+    file(CREATE_LINK /usr/include/${folder} ${WENDREL_HOST_HEADERS}/include/${folder} SYMBOLIC)
+    file(WRITE ${WENDREL_HOST_HEADERS}/${package}/${package}Config.cmake
+"if(NOT TARGET ${target})
+    add_library(${target} INTERFACE IMPORTED)
+    set_target_properties(${target} PROPERTIES
         INTERFACE_INCLUDE_DIRECTORIES ${WENDREL_HOST_HEADERS}/include)
 endif()
 ")
-    file(WRITE ${WENDREL_HOST_HEADERS}/nlohmann_json/nlohmann_jsonConfigVersion.cmake
-"set(PACKAGE_VERSION 3)
+    file(WRITE ${WENDREL_HOST_HEADERS}/${package}/${package}ConfigVersion.cmake
+"set(PACKAGE_VERSION ${version})
 set(PACKAGE_VERSION_COMPATIBLE TRUE)
 ")
-    set(nlohmann_json_DIR ${WENDREL_HOST_HEADERS}/nlohmann_json CACHE PATH "" FORCE)
-endif()
+    set(${package}_DIR ${WENDREL_HOST_HEADERS}/${package} CACHE PATH "" FORCE)
+endfunction()
+wendrel_host_header_package(nlohmann_json nlohmann_json::nlohmann_json nlohmann 3)
+wendrel_host_header_package(CLI11 CLI11::CLI11 CLI 2)

@@ -170,3 +170,18 @@ TEST(PortInput, RejectedInputLeavesTheRecordUntouched) {
 }
 
 } // namespace
+
+TEST(CommandLine, EveryCommandHasItsOwnHelp) {
+    for (const char* command : {"list", "add", "delete", "external-ip", "gateways", "doctor"}) {
+        for (const char* flag : {"--help", "-h"}) {
+            const cCommandLine line = Parse({"--json", command, flag});
+            EXPECT_EQ(line.command, eCommand::Help) << command;
+            EXPECT_NE(line.helpText.find(std::string("Usage: wendrel-cli [GLOBAL OPTIONS] ") +
+                                         command),
+                      std::string::npos)
+                << line.helpText;
+        }
+    }
+    EXPECT_NE(Parse({"add", "--help"}).helpText.find("--lease"), std::string::npos);
+    EXPECT_EQ(Parse({"--help"}).helpText, UsageText());
+}
