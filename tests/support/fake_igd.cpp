@@ -240,7 +240,7 @@ cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string&
         return Success(action, type, {});
     }
 
-    if (action == "GetSpecificPortMappingEntry") {
+    if (action == "GetSpecificPortMappingEntry" || action == "DeletePortMapping") {
         int externalPort = 0;
         if (!has({"NewRemoteHost", "NewProtocol"}) ||
             !ReadPort(args, "NewExternalPort", externalPort))
@@ -250,26 +250,16 @@ cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string&
         });
         if (it == mappings.end())
             return Fault(kNoSuchEntry, "NoSuchEntryInArray");
+        if (action == "DeletePortMapping") {
+            mappings.erase(it);
+            return Success(action, type, {});
+        }
         return Success(action, type,
                        {{"NewInternalPort", std::to_string(it->internalPort)},
                         {"NewInternalClient", it->internalClient},
                         {"NewEnabled", it->enabled ? "1" : "0"},
                         {"NewPortMappingDescription", it->description},
                         {"NewLeaseDuration", std::to_string(it->leaseDuration)}});
-    }
-
-    if (action == "DeletePortMapping") {
-        int externalPort = 0;
-        if (!has({"NewRemoteHost", "NewProtocol"}) ||
-            !ReadPort(args, "NewExternalPort", externalPort))
-            return Fault(kInvalidArgs, "Invalid Args");
-        auto it = std::find_if(mappings.begin(), mappings.end(), [&](const auto& m) {
-            return m.protocol == args["NewProtocol"] && m.externalPort == externalPort;
-        });
-        if (it == mappings.end())
-            return Fault(kNoSuchEntry, "NoSuchEntryInArray");
-        mappings.erase(it);
-        return Success(action, type, {});
     }
 
     return Fault(kInvalidAction, "Invalid Action");
