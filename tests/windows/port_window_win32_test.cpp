@@ -261,6 +261,24 @@ TEST_F(PortWindowTest, AddThroughTheDialogSendsTheMappingAndRefreshes) {
               rows.end());
 }
 
+TEST_F(PortWindowTest, RefusingGatewayAddShowsTheReasonAfterTheFailureText) {
+    WaitForStartup();
+    const std::size_t texts = recorder->texts.size();
+    const tRows before = Rows();
+    cModalDriver driver({[&] {
+        HWND dialog = FindDialog(kAddPortDialogTitle);
+        if (!dialog)
+            return false;
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    }});
+    Command(kCommandAdd);
+
+    ASSERT_TRUE(driver.Done());
+    EXPECT_EQ(MessageTexts(texts), (tTexts{kAdding, "追加失敗！ (402 引数が不正です)"}));
+    EXPECT_EQ(Rows(), before);
+}
+
 TEST_F(PortWindowTest, InvalidInputShowsTheMessageAndKeepsTheDialogOpenThenCancelChangesNothing) {
     WaitForStartup();
     const std::size_t texts = recorder->texts.size();
