@@ -12,6 +12,7 @@
 #include "support/text.h"
 #include "upnp/fault.h"
 #include "upnp/mapping_gateway.h"
+#include "upnp/port_listing.h"
 
 namespace {
 
@@ -65,23 +66,28 @@ int List(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostre
             << FailureText(gateway.GetLastFailure()) << "\n";
     if (!gateway.GetLocalAddress(report.localAddress))
         err << kPrefix << "this host's address is unknown\n";
-    cUPnP::cEntry entry;
+    // A version 2 gateway gives the table in a few bulk requests; anything
+    // else, or any trouble with those, and the table is walked index by index.
     int index = 0;
-    for (; index < kMaxMappingEntries; ++index) {
-        if (!gateway.GetPortMappingEntry(index, entry)) {
-            // The end of the table is an index the gateway refuses as invalid.
-            const cFailure& failure = gateway.GetLastFailure();
-            if (failure.code != kUpnpArrayIndexInvalid)
-                err << kPrefix << "the listing stopped at index " << index << ": "
-                    << FailureText(failure) << "\n";
-            break;
+    if (!ListInBulk(gateway, kMaxMappingEntries, report.mappings)) {
+        cListedMapping listed;
+        for (; index < kMaxMappingEntries; ++index) {
+            if (!gateway.GetPortMappingEntryWithLease(index, listed.entry, listed.leaseSeconds)) {
+                // The end of the table is an index the gateway refuses as invalid.
+                const cFailure& failure = gateway.GetLastFailure();
+                if (failure.code != kUpnpArrayIndexInvalid)
+                    err << kPrefix << "the listing stopped at index " << index << ": "
+                        << FailureText(failure) << "\n";
+                break;
+            }
+            if (listed.entry.protocol.empty() || listed.entry.externalPort == 0) {
+                err << kPrefix << "warning: skipped index " << index
+                    << ": the gateway's answer could not be read (no protocol or external "
+                       "port)\n";
+                continue;
+            }
+            report.mappings.push_back(listed);
         }
-        if (entry.protocol.empty() || entry.externalPort == 0) {
-            err << kPrefix << "warning: skipped index " << index
-                << ": the gateway's answer could not be read (no protocol or external port)\n";
-            continue;
-        }
-        report.mappings.push_back(entry);
     }
     if (index == kMaxMappingEntries)
         err << kPrefix << "stopped after " << kMaxMappingEntries << " mappings\n";

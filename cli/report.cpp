@@ -15,8 +15,8 @@ using cJson = nlohmann::ordered_json;
 
 constexpr int kJsonIndent = 2;
 // "255.255.255.255(65535)" is 22 characters.
-constexpr const char* kRowFormat = "%-5s %-5s %5d  %-22s  %s\n";
-constexpr const char* kHeadFormat = "%-5s %-5s %5s  %-22s  %s\n";
+constexpr const char* kRowFormat = "%-5s %-5s %5d %7s  %-22s  %s\n";
+constexpr const char* kHeadFormat = "%-5s %-5s %5s %7s  %-22s  %s\n";
 
 // Text from the gateway is made valid UTF-8 before it reaches the serializer;
 // nothing is dropped.
@@ -61,21 +61,26 @@ std::string ListText(const cGatewayReport& report) {
            PrintableText(report.localAddress) + ")\n";
     if (report.mappings.empty())
         return out + "No port mappings.\n";
-    out += FormatString(kHeadFormat, "STATE", "PROTO", "PORT", "CLIENT", "COMMENT");
-    for (const cUPnP::cEntry& entry : report.mappings) {
+    out += FormatString(kHeadFormat, "STATE", "PROTO", "PORT", "LEASE", "CLIENT", "COMMENT");
+    for (const cListedMapping& listed : report.mappings) {
+        const cUPnP::cEntry& entry = listed.entry;
+        const std::string lease = listed.leaseSeconds > 0 ? DecimalText(listed.leaseSeconds) : "-";
         const std::string client =
             FormatString("%s(%d)", PrintableText(entry.internalClient).c_str(), entry.internalPort);
         out += FormatString(kRowFormat, entry.enabled ? "on" : "off",
                             PrintableText(entry.protocol).c_str(), entry.externalPort,
-                            client.c_str(), PrintableText(entry.description).c_str());
+                            lease.c_str(), client.c_str(), PrintableText(entry.description).c_str());
     }
     return out;
 }
 
 std::string ListJson(const cGatewayReport& report) {
     cJson mappings = cJson::array();
-    for (const cUPnP::cEntry& entry : report.mappings)
-        mappings.push_back(MappingJson(ToMapping(entry)));
+    for (const cListedMapping& listed : report.mappings) {
+        cJson mapping = MappingJson(ToMapping(listed.entry));
+        mapping["leaseDuration"] = listed.leaseSeconds;
+        mappings.push_back(mapping);
+    }
     cJson json;
     json["modelName"] = JsonText(report.modelName);
     json["externalAddress"] = JsonText(report.externalAddress);

@@ -7,6 +7,7 @@
 #include "mapping/gateway.h"
 #include "mapping/mapping.h"
 #include "support/text_encoding.h"
+#include "upnp/port_listing.h"
 #include "upnp/upnp.h"
 
 // What `list` found, as the gateway reported it.
@@ -14,11 +15,12 @@ struct cGatewayReport {
     std::string modelName;
     std::string externalAddress;
     std::string localAddress;
-    std::vector<cUPnP::cEntry> mappings;
+    std::vector<cListedMapping> mappings;
 };
 
 // The model name, external + " (" + local + ")", then one line per mapping in
-// index order; disabled mappings are marked "off".
+// index order; disabled mappings are marked "off", leases shown in seconds
+// ("-" for none).
 std::string ListText(const cGatewayReport& report);
 // One JSON object; field order is part of the output contract.
 std::string ListJson(const cGatewayReport& report);

@@ -15,6 +15,7 @@ add_library(wendrel_core STATIC
     upnp/description.cpp
     upnp/gateway.cpp
     upnp/discovery.cpp
+    upnp/port_listing.cpp
     upnp/port_mapping.cpp
 )
 target_include_directories(wendrel_core PUBLIC ${PROJECT_SOURCE_DIR})

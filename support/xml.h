@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "support/no_copy.h"
 #include "support/smart_ptr.h"
@@ -36,6 +38,12 @@ public:
     // name is `localName`, keyed by their names as written. A SOAP response
     // element is found this way whatever prefix the gateway gives it.
     bool SelectChildMap(std::map<std::string, std::string>& values, const char* localName);
+
+    // The element children of every element whose local name is `localName`,
+    // in document order, at most maxCount of them; each keyed by the children's
+    // local names (a listing's entries whatever their prefix).
+    std::vector<std::map<std::string, std::string>> SelectEveryChildMap(const char* localName,
+                                                                        std::size_t maxCount);
 
     class cDocument;
 

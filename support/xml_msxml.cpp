@@ -430,3 +430,37 @@ bool cXML::SelectChildMap(std::map<std::string, std::string>& values, const char
     }
     return true;
 }
+
+std::vector<std::map<std::string, std::string>> cXML::SelectEveryChildMap(const char* localName,
+                                                                          std::size_t maxCount) {
+    std::vector<std::map<std::string, std::string>> found;
+    IXMLDOMDocument* dom = document->dom.Get();
+    if (!dom || !localName)
+        return found;
+    const std::wstring wanted = Wide(localName);
+    IXMLDOMNode* at = nullptr;
+    if (FAILED(dom->QueryInterface(IID_IXMLDOMNode, reinterpret_cast<void**>(&at))))
+        return found;
+    for (; at; at = NextInDocument(at)) {
+        if (found.size() == maxCount) {
+            at->Release();
+            break;
+        }
+        if (!IsElement(at) || !HasLocalName(at, wanted))
+            continue;
+        std::map<std::string, std::string> values;
+        cComPtr<IXMLDOMNode> child;
+        at->get_firstChild(child.Out());
+        while (child.Get()) {
+            cBstr name;
+            if (IsElement(child.Get()) && child->get_baseName(name.Out()) == S_OK && name.Get())
+                values[ToNarrow(name.Wide())] = NodeText(child.Get());
+            IXMLDOMNode* next = nullptr;
+            if (child->get_nextSibling(&next) != S_OK)
+                next = nullptr;
+            *child.Out() = next;
+        }
+        found.push_back(values);
+    }
+    return found;
+}

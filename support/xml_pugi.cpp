@@ -117,3 +117,27 @@ bool cXML::SelectChildMap(std::map<std::string, std::string>& values, const char
         FillChildMap(values, found);
     return true;
 }
+
+std::vector<std::map<std::string, std::string>> cXML::SelectEveryChildMap(const char* localName,
+                                                                          std::size_t maxCount) {
+    std::vector<std::map<std::string, std::string>> found;
+    const pugi::xml_node root = document->document;
+    // Document order without recursion, as DescendantText walks.
+    for (pugi::xml_node at = root.first_child(); at && found.size() < maxCount;) {
+        if (at.type() == pugi::node_element && std::strcmp(LocalName(at.name()), localName) == 0) {
+            std::map<std::string, std::string> values;
+            for (pugi::xml_node child : at.children())
+                if (child.type() == pugi::node_element)
+                    values[LocalName(child.name())] = DescendantText(child);
+            found.push_back(values);
+        }
+        if (at.first_child()) {
+            at = at.first_child();
+            continue;
+        }
+        while (at != root && !at.next_sibling())
+            at = at.parent();
+        at = at == root ? pugi::xml_node() : at.next_sibling();
+    }
+    return found;
+}

@@ -22,16 +22,21 @@ std::string ControlUrlText(cXML& description, const std::string& type) {
 }
 
 // The controlURL text of the first described service that stands for type:
-// the exact type, else the same service at a higher version.
-std::string FindControlUrlText(cXML& description, const std::string& type) {
+// the exact type, else the same service at a higher version; `described`
+// gets the type as the description names it.
+std::string FindControlUrlText(cXML& description, const std::string& type,
+                               std::string& described) {
+    described = type;
     std::string text = ControlUrlText(description, type);
     const size_t colon = type.rfind(':');
     if (!text.empty() || colon == std::string::npos)
         return text;
     const std::string service = type.substr(0, colon + 1);
     for (int version = ReadInt(type.substr(colon + 1)) + 1;
-         version <= kHighestServiceVersion && text.empty(); ++version)
-        text = ControlUrlText(description, service + DecimalText(version));
+         version <= kHighestServiceVersion && text.empty(); ++version) {
+        described = service + DecimalText(version);
+        text = ControlUrlText(description, described);
+    }
     return text;
 }
 
@@ -44,6 +49,7 @@ bool cSOAP::impl::LoadDescription(const char* descriptionUrl, const char* type,
     const cClock::time_point start = cClock::now();
     controlUrl.clear();
     serviceType.clear();
+    describedType.clear();
     arguments.clear();
     udn.clear();
 
@@ -78,7 +84,8 @@ bool cSOAP::impl::ReadDescription(const char* text, const char* descriptionUrl,
     description.Load(text);
     descriptionProblem = "the description offers no WAN connection service";
     for (const std::string& candidate : candidates) {
-        const std::string controlText = FindControlUrlText(description, candidate);
+        std::string describedAs;
+        const std::string controlText = FindControlUrlText(description, candidate, describedAs);
         if (controlText.empty())
             continue;
         std::string base = description.SelectText("//URLBase");
@@ -94,6 +101,7 @@ bool cSOAP::impl::ReadDescription(const char* text, const char* descriptionUrl,
         }
         controlUrl = resolved;
         serviceType = candidate;
+        describedType = describedAs;
         modelName = description.SelectText("//device/modelName");
         udn = description.SelectText("/root/device/UDN");
         descriptionProblem.clear();

@@ -70,7 +70,8 @@ bool cUPnP::impl::UseGateway(const std::string& url, const std::string& serviceT
 }
 
 cUPnP::cIdentity cUPnP::impl::GetIdentity() {
-    return {descriptionUrl, soap.GetUdn(), soap.GetServiceType(), soap.GetControlUrl()};
+    return {descriptionUrl, soap.GetUdn(), soap.GetServiceType(), soap.GetControlUrl(),
+            soap.GetDescribedServiceType()};
 }
 
 void cUPnP::impl::SetSearchInterface(std::uint32_t localAddress) {

@@ -19,6 +19,9 @@ public:
                                      int& leaseSeconds) override;
     bool AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) override;
     cIdentity GetIdentity() override;
+    bool GetPortMappingEntryWithLease(int index, cEntry& out, int& leaseSeconds) override;
+    bool GetListOfPortMappings(const std::string& protocol, int startPort, int endPort, int count,
+                               std::string& listing) override;
     void SetSearchInterface(std::uint32_t localAddress) override;
     bool UseGateway(const std::string& descriptionUrl, const std::string& serviceType,
                     int connectTimeoutMs, int totalMs) override;

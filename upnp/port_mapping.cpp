@@ -11,6 +11,11 @@ bool cUPnP::impl::GetExternalAddress(std::string& out) {
 }
 
 bool cUPnP::impl::GetPortMappingEntry(int index, cEntry& out) {
+    int lease = 0;
+    return GetPortMappingEntryWithLease(index, out, lease);
+}
+
+bool cUPnP::impl::GetPortMappingEntryWithLease(int index, cEntry& out, int& leaseSeconds) {
     soap.ClearArguments();
     soap.SetArgument("NewPortMappingIndex", DecimalText(index).c_str());
     if (!Call("GetGenericPortMappingEntry"))
@@ -21,6 +26,24 @@ bool cUPnP::impl::GetPortMappingEntry(int index, cEntry& out) {
     out.protocol = soap.GetResult("NewProtocol");
     out.internalClient = soap.GetResult("NewInternalClient");
     out.description = soap.GetResult("NewPortMappingDescription");
+    leaseSeconds = ReadInt(soap.GetResult("NewLeaseDuration"));
+    return true;
+}
+
+bool cUPnP::impl::GetListOfPortMappings(const std::string& protocol, int startPort, int endPort,
+                                        int count, std::string& listing) {
+    soap.ClearArguments();
+    soap.SetArgument("NewStartPort", DecimalText(startPort).c_str());
+    soap.SetArgument("NewEndPort", DecimalText(endPort).c_str());
+    soap.SetArgument("NewProtocol", protocol.c_str());
+    soap.SetArgument("NewManage", "1");
+    soap.SetArgument("NewNumberOfPorts", DecimalText(count).c_str());
+    // A version 2 action: asked of the service as its description names it.
+    const bool succeeded = soap.CallAs("GetListOfPortMappings", soap.GetDescribedServiceType());
+    failure = soap.GetFailure();
+    if (!succeeded)
+        return false;
+    listing = soap.GetResult("NewPortListing");
     return true;
 }
 

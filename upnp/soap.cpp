@@ -107,6 +107,16 @@ const std::string& cSOAP::GetControlUrl() const { return pimpl->controlUrl; }
 
 const std::string& cSOAP::GetServiceType() const { return pimpl->serviceType; }
 
+const std::string& cSOAP::GetDescribedServiceType() const { return pimpl->describedType; }
+
+bool cSOAP::CallAs(const char* action, const std::string& serviceType) {
+    const std::string searched = pimpl->serviceType;
+    pimpl->serviceType = serviceType;
+    const bool succeeded = Call(action);
+    pimpl->serviceType = searched;
+    return succeeded;
+}
+
 bool cSOAP::LoadDescription(const char* descriptionUrl, const char* serviceType,
                             const std::vector<std::string>& otherTypes,
                             const cFetchBounds& bounds) {

@@ -34,6 +34,10 @@ public:
     const char* GetModelName();
     const std::string& GetControlUrl() const;
     const std::string& GetServiceType() const;
+    const std::string& GetDescribedServiceType() const;
+    // Call naming another type of the same service: an action that only a
+    // higher version of the service has.
+    bool CallAs(const char* action, const std::string& serviceType);
 
     // Fetches the description and finds the service: serviceType first, then the
     // other searched types; for each the exact type, then a higher version.

@@ -12,6 +12,9 @@ class cSOAP::impl {
 public:
     std::string controlUrl;
     std::string serviceType;
+    // The connection service's type as the description names it (a higher
+    // version than serviceType, on a version 2 gateway searched as version 1).
+    std::string describedType;
     std::string modelName;
     std::string udn;
     std::string descriptionProblem;

@@ -47,8 +47,17 @@ public:
         std::string udn;
         std::string serviceType;
         std::string controlUrl;
+        // As the description names it: a higher version than serviceType on
+        // a version 2 gateway, which is searched as version 1.
+        std::string describedType;
     };
     virtual cIdentity GetIdentity() = 0;
+    // GetPortMappingEntry with the seconds of lease the mapping has left.
+    virtual bool GetPortMappingEntryWithLease(int index, cEntry& out, int& leaseSeconds) = 0;
+    // GetListOfPortMappings (version 2): the escaped listing document of at
+    // most `count` mappings of protocol between the two ports.
+    virtual bool GetListOfPortMappings(const std::string& protocol, int startPort, int endPort,
+                                       int count, std::string& listing) = 0;
     // Later searches go out through this local address only (network byte
     // order); 0: through every interface.
     virtual void SetSearchInterface(std::uint32_t localAddress) = 0;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <algorithm>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,7 +26,7 @@ class cFakeGateway : public cUPnP {
     bool Discover(int timeoutMs) override {
         calls.push_back("Discover " + std::to_string(timeoutMs));
         identity = {"http://192.168.77.1:5000/desc.xml", "uuid:same", "urn:x:1",
-                    "http://192.168.77.1:5000/ctl"};
+                    "http://192.168.77.1:5000/ctl", described};
         return found;
     }
     void Reset() override {}
@@ -92,6 +94,20 @@ class cFakeGateway : public cUPnP {
     }
 
     cIdentity GetIdentity() override { return identity; }
+    bool GetPortMappingEntryWithLease(int index, cEntry& out, int& leaseSeconds) override {
+        leaseSeconds = 0;
+        return GetPortMappingEntry(index, out);
+    }
+    bool GetListOfPortMappings(const std::string& protocol, int startPort, int endPort, int count,
+                               std::string& listing) override {
+        calls.push_back("GetListOfPortMappings " + protocol + " " + std::to_string(startPort) +
+                        "-" + std::to_string(endPort) + " " + std::to_string(count));
+        const auto found = listings.find(protocol);
+        if (found == listings.end())
+            return Fail(UpnpFailure(401, ""));
+        listing = found->second;
+        return true;
+    }
     void SetSearchInterface(std::uint32_t localAddress) override {
         calls.push_back("SearchInterface " + std::to_string(localAddress));
     }
@@ -101,7 +117,8 @@ class cFakeGateway : public cUPnP {
                         std::to_string(connectTimeoutMs) + " " + std::to_string(totalMs));
         if (!describes)
             return false;
-        identity = {url, describedUdn, serviceType.empty() ? "urn:x:1" : serviceType, url + "/ctl"};
+        identity = {url, describedUdn, serviceType.empty() ? "urn:x:1" : serviceType, url + "/ctl",
+                    described};
         return true;
     }
 
@@ -113,8 +130,9 @@ class cFakeGateway : public cUPnP {
     bool found = true;
     bool describes = true;
     std::string describedUdn = "uuid:same";
+    std::string described = "urn:x:1";
     cIdentity identity{"http://192.168.77.1:5000/desc.xml", "uuid:same", "urn:x:1",
-                       "http://192.168.77.1:5000/ctl"};
+                       "http://192.168.77.1:5000/ctl", "urn:x:1"};
     bool endless = false;
     bool forgetAdds = false;
     int refusedPort = -1;
@@ -124,6 +142,7 @@ class cFakeGateway : public cUPnP {
     int keptLease = 0;
     std::string keptDescription;
     std::vector<int> refusals; // 0: a transport failure
+    std::map<std::string, std::string> listings; // GetListOfPortMappings, by protocol
     cFailure transport = TransportFailure(eHttpOutcome::kSilence, 0, 3000);
     cFailure failure;
     std::string modelName = "Lab Router";
@@ -176,10 +195,10 @@ TEST(Commands, ListShowsEveryEntryInIndexOrderAndMarksDisabledOnes) {
     EXPECT_EQ(run.status, kExitOk);
     EXPECT_EQ(run.out, "Model:   Lab Router\n"
                        "Address: 192.0.2.2 (192.168.77.20)\n"
-                       "STATE PROTO  PORT  CLIENT                  COMMENT\n"
-                       "on    TCP    8080  192.168.1.10(80)        web\n"
-                       "off   UDP    9000  192.168.1.11(9000)      off one\n"
-                       "on    TCP      22  192.168.1.12(2222)      \n");
+                       "STATE PROTO  PORT   LEASE  CLIENT                  COMMENT\n"
+                       "on    TCP    8080       -  192.168.1.10(80)        web\n"
+                       "off   UDP    9000       -  192.168.1.11(9000)      off one\n"
+                       "on    TCP      22       -  192.168.1.12(2222)      \n");
     EXPECT_EQ(gateway.entryCalls, 4);
 }
 
@@ -193,7 +212,8 @@ TEST(Commands, ListJsonCarriesTheContractsFieldsInOrder) {
     EXPECT_EQ(json.dump(), u8R"({"modelName":"Lab Router","externalAddress":"192.0.2.2",)"
                            u8R"("externalAddressKind":"public","localAddress":"192.168.77.20","mappings":[{"enabled":false,)"
                            u8R"("externalPort":8080,"internalPort":8081,"protocol":"TCP",)"
-                           u8R"("internalClient":"198.51.100.10","description":"a & <b> 日本"}]})");
+                           u8R"("internalClient":"198.51.100.10","description":"a & <b> 日本",)"
+                           u8R"("leaseDuration":0}]})");
 }
 
 TEST(Commands, ListKeepsGoingWithoutAnExternalAddressButSaysSo) {
@@ -548,6 +568,39 @@ TEST(RememberedGateway, OnlyAnExactEntryIsRead) {
           good.substr(0, good.find("uuid:1")) + "uuid: 1" + good.substr(good.find("uuid:1") + 6),
           good + std::string(kMaxRememberedBytes, '\n')})
         EXPECT_FALSE(ParseRememberedGateway(bad, read)) << bad;
+}
+
+TEST(Commands, AVersion2GatewayIsListedInBulkAndAnyTroubleFallsBackToTheWalk) {
+    const std::string open = "<p:PortMappingList xmlns:p=\"urn:x\">";
+    const auto entry = [](int port, const char* protocol) {
+        return "<p:PortMappingEntry><p:NewExternalPort>" + std::to_string(port) +
+               "</p:NewExternalPort><p:NewProtocol>" + protocol +
+               "</p:NewProtocol><p:NewInternalPort>80</p:NewInternalPort>"
+               "<p:NewInternalClient>192.168.1.10</p:NewInternalClient><p:NewEnabled>1"
+               "</p:NewEnabled><p:NewDescription>web</p:NewDescription><p:NewLeaseTime>600"
+               "</p:NewLeaseTime></p:PortMappingEntry>";
+    };
+    cFakeGateway gateway;
+    gateway.described = "urn:schemas-upnp-org:service:WANIPConnection:2";
+    gateway.listings = {{"TCP", open + entry(8080, "TCP") + "</p:PortMappingList>"},
+                        {"UDP", open + entry(5000, "UDP") + "</p:PortMappingList>"}};
+    gateway.table = {{true, 1, 1, "TCP", "walked", ""}};
+    cRun run = RunCli(gateway, {"--json"});
+    EXPECT_EQ(gateway.entryCalls, 0);
+    const nlohmann::json mappings = nlohmann::json::parse(run.out)["mappings"];
+    ASSERT_EQ(mappings.size(), 2u);
+    EXPECT_EQ(mappings[0]["externalPort"], 8080);
+    EXPECT_EQ(mappings[0]["leaseDuration"], 600);
+    EXPECT_EQ(mappings[1]["protocol"], "UDP");
+    EXPECT_EQ(std::count(gateway.calls.begin(), gateway.calls.end(),
+                         "GetListOfPortMappings TCP 1-65535 1000"),
+              1);
+
+    gateway.listings.erase("UDP");
+    gateway.entryCalls = 0;
+    run = RunCli(gateway, {"--json"});
+    EXPECT_GT(gateway.entryCalls, 0);
+    EXPECT_EQ(nlohmann::json::parse(run.out)["mappings"][0]["internalClient"], "walked");
 }
 
 } // namespace

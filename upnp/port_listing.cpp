@@ -1,0 +1,94 @@
+#include "upnp/port_listing.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "support/text.h"
+#include "support/xml.h"
+
+namespace {
+
+constexpr int kHighestPort = 65535;
+
+std::string Value(const std::map<std::string, std::string>& values, const char* name) {
+    const auto found = values.find(name);
+    return found == values.end() ? std::string() : found->second;
+}
+
+bool IsPort(const std::string& text) {
+    return !text.empty() && text.size() <= 5 &&
+           text.find_first_not_of("0123456789") == std::string::npos && ReadInt(text) >= 1 &&
+           ReadInt(text) <= kHighestPort;
+}
+
+} // namespace
+
+bool IsVersion2(const std::string& describedType) {
+    const std::size_t colon = describedType.rfind(':');
+    return colon != std::string::npos && ReadInt(describedType.substr(colon + 1)) >= 2;
+}
+
+bool ReadPortListing(const std::string& document, std::size_t maxEntries,
+                     std::vector<cListedMapping>& out) {
+    cXML listing;
+    listing.Load(document.c_str());
+    if (listing.SelectEveryChildMap("PortMappingList", 1).empty())
+        return false;
+    // One more than allowed, to tell a full listing from an overlong one.
+    const std::vector<std::map<std::string, std::string>> entries =
+        listing.SelectEveryChildMap("PortMappingEntry", maxEntries + 1);
+    if (entries.size() > maxEntries)
+        return false;
+    std::vector<cListedMapping> read;
+    for (const std::map<std::string, std::string>& values : entries) {
+        cListedMapping mapping;
+        mapping.entry.protocol = Value(values, "NewProtocol");
+        const std::string port = Value(values, "NewExternalPort");
+        if (mapping.entry.protocol.empty() || !IsPort(port))
+            return false;
+        mapping.entry.externalPort = ReadInt(port);
+        mapping.entry.internalPort = ReadInt(Value(values, "NewInternalPort"));
+        mapping.entry.internalClient = Value(values, "NewInternalClient");
+        mapping.entry.enabled = ReadInt(Value(values, "NewEnabled")) != 0;
+        mapping.entry.description = Value(values, "NewDescription");
+        mapping.leaseSeconds = ReadInt(Value(values, "NewLeaseTime"));
+        read.push_back(mapping);
+    }
+    out = read;
+    return true;
+}
+
+bool ListInBulk(cUPnP& gateway, std::size_t maxEntries, std::vector<cListedMapping>& out) {
+    if (!IsVersion2(gateway.GetIdentity().describedType))
+        return false;
+    std::vector<cListedMapping> table;
+    std::set<std::pair<std::string, int>> seen;
+    for (const char* protocol : {"TCP", "UDP"}) {
+        // Each chunk starts past the highest port of the last: a gateway need
+        // not list in port order, and the start only ever grows.
+        for (int start = 1; start <= kHighestPort;) {
+            std::string document;
+            std::vector<cListedMapping> chunk;
+            if (!gateway.GetListOfPortMappings(protocol, start, kHighestPort, kListingChunk,
+                                               document) ||
+                !ReadPortListing(document, kListingChunk, chunk))
+                return false;
+            int highest = start - 1;
+            for (const cListedMapping& mapping : chunk) {
+                if (mapping.entry.protocol != protocol || mapping.entry.externalPort < start)
+                    return false; // not what was asked for
+                highest = std::max(highest, mapping.entry.externalPort);
+                if (seen.insert({protocol, mapping.entry.externalPort}).second)
+                    table.push_back(mapping);
+                if (table.size() > maxEntries)
+                    return false;
+            }
+            if (static_cast<int>(chunk.size()) < kListingChunk)
+                break;
+            start = highest + 1;
+        }
+    }
+    out = table;
+    return true;
+}
