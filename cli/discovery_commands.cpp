@@ -54,7 +54,19 @@ bool AnsweredFrom(const cSearchReport& report, const std::string& address) {
     return false;
 }
 
-// One line with the next step to try.
+// Whether the search went out through the interface toward this address.
+bool SearchedToward(const cSearchReport& report, const std::string& address) {
+    std::string local;
+    if (!GetSourceAddressTowards(address, local))
+        return false;
+    for (const cSearchReport::cSent& sent : report.sent)
+        if (sent.sent && AddressText(sent.via.address) == local)
+            return true;
+    return false;
+}
+
+// One line with the next step to try; defaultGateway only when the search
+// reached its network.
 std::string Verdict(const cSearchReport& report, const std::string& defaultGateway) {
     bool anySent = false;
     for (const cSearchReport::cSent& sent : report.sent)
@@ -130,8 +142,9 @@ int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, std::ostream& ou
     const cSearchReport report = SearchEveryGateway(line.timeoutMs, onlyLocal);
     std::string defaultGateway;
     GetDefaultGateway(defaultGateway);
-    const bool defaultAnswered = !defaultGateway.empty() && AnsweredFrom(report, defaultGateway);
-    const std::string verdict = Verdict(report, defaultGateway);
+    const bool defaultSearched = !defaultGateway.empty() && SearchedToward(report, defaultGateway);
+    const bool defaultAnswered = defaultSearched && AnsweredFrom(report, defaultGateway);
+    const std::string verdict = Verdict(report, defaultSearched ? defaultGateway : "");
     const int status = AnyUsable(report) ? kExitOk : kExitNoGateway;
 
     if (line.json) {
@@ -164,6 +177,7 @@ int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, std::ostream& ou
         json["answers"] = answers;
         json["gateways"] = gateways;
         json["defaultGateway"] = defaultGateway.empty() ? cJson(nullptr) : cJson(defaultGateway);
+        json["defaultGatewaySearched"] = defaultSearched;
         json["defaultGatewayAnswered"] = defaultAnswered;
         json["verdict"] = verdict;
         out << Dump(json);
@@ -199,7 +213,10 @@ int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, std::ostream& ou
         out << "none\n";
     else
         out << "via " << defaultGateway << ", which "
-            << (defaultAnswered ? "answered" : "did not answer") << "\n";
+            << (!defaultSearched ? "this search did not reach"
+                : defaultAnswered ? "answered"
+                                  : "did not answer")
+            << "\n";
     out << "Verdict: " << verdict << "\n";
     return status;
 }

@@ -78,8 +78,13 @@ std::vector<std::uint32_t> QueryAddressList(SOCKET socket) {
             entry.iSockaddrLength < static_cast<INT>(sizeof(sockaddr_in)))
             continue;
         const auto* address = reinterpret_cast<const sockaddr_in*>(entry.lpSockaddr);
-        if (!IsLoopback(address->sin_addr.s_addr) && addresses.size() < kMaxLocalAddresses)
-            addresses.push_back(address->sin_addr.s_addr);
+        const std::uint32_t value = address->sin_addr.s_addr;
+        // Wine lists interfaces without an address as 0.0.0.0: a search sent
+        // "through" it would leave by the default interface a second time.
+        if (!IsLoopback(value) && value != htonl(INADDR_ANY) &&
+            std::find(addresses.begin(), addresses.end(), value) == addresses.end() &&
+            addresses.size() < kMaxLocalAddresses)
+            addresses.push_back(value);
     }
     return addresses;
 }

@@ -1,5 +1,7 @@
 #include "upnp/gateway_impl.h"
 
+#include <set>
+
 #include "net/socket.h"
 #include "net/ssdp.h"
 #include "net/url.h"
@@ -10,6 +12,9 @@ cUPnP& cUPnP::GetInstance() {
 }
 
 namespace {
+
+// Answering devices whose descriptions are tried before a search gives up.
+constexpr int kMaxDiscoveryCandidates = 3;
 
 bool SearchBoth(cSSDP& ssdp) {
     const bool ip = ssdp.Search(kWanIpConnection);
@@ -25,33 +30,38 @@ const char* OtherSearchedType(const std::string& type) {
 
 bool cUPnP::impl::Discover(int timeoutMs) {
     Reset();
-    std::string location, st;
-    {
-        cSSDP ssdp;
-        if (!ssdp.Open())
-            return false;
-        ssdp.RestrictTo(searchInterface);
-        // Sent twice: Wi-Fi loses single datagrams, and a lost search costs the
-        // whole time-out.
-        if (!SearchBoth(ssdp))
-            return false;
-        if (!ssdp.ReceiveWithin(kSsdpRepeatMs) && (!SearchBoth(ssdp) || !ssdp.Receive(timeoutMs)))
-            return false;
+    cSSDP ssdp;
+    if (!ssdp.Open())
+        return false;
+    ssdp.RestrictTo(searchInterface);
+    // Sent twice: Wi-Fi loses single datagrams, and a lost search costs the
+    // whole time-out.
+    if (!SearchBoth(ssdp))
+        return false;
+    bool answered = ssdp.ReceiveWithin(kSsdpRepeatMs);
+    if (!answered && (!SearchBoth(ssdp) || !(answered = ssdp.Receive(timeoutMs))))
+        return false;
+    // A device whose description cannot be used does not end the search while
+    // another may still answer; a few such devices at most.
+    std::set<std::string> tried;
+    for (int candidates = 0; answered && candidates < kMaxDiscoveryCandidates;
+         answered = ssdp.Receive(timeoutMs)) {
+        if (!tried.insert(ssdp.location).second)
+            continue;
+        ++candidates;
         // The description must come from the device that answered: any LAN
         // device could otherwise send this host's requests wherever it likes
         // (a service on its loopback, say), or have it look up a host name.
         cHttpUrl described;
         if (!ParseHttpUrl(ssdp.location, described) || described.host != ssdp.sender)
-            return false;
-        location = ssdp.location;
-        st = ssdp.st;
+            continue;
+        if (soap.LoadDescription(ssdp.location.c_str(), ssdp.st.c_str(),
+                                 {OtherSearchedType(ssdp.st)})) {
+            descriptionUrl = ssdp.location;
+            return true;
+        }
     }
-    if (location.empty() || st.empty())
-        return false;
-    if (!soap.LoadDescription(location.c_str(), st.c_str(), {OtherSearchedType(st)}))
-        return false;
-    descriptionUrl = location;
-    return true;
+    return false;
 }
 
 bool cUPnP::impl::UseGateway(const std::string& url, const std::string& serviceType,
