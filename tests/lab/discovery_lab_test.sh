@@ -66,6 +66,23 @@ cli() {
     rm -f "$errFile"
 }
 
+# M-SEARCH datagrams sent so far out of eth0, eth1 and the bridge, one line.
+per_interface() {
+    local i
+    for i in "$LAB_INTERFACE" "$LAB_INTERFACE2" "$LAB_SILENT_INTERFACE"; do
+        printf '%s ' "$("$lab" searches "$i")"
+    done
+}
+# Which of eth0, eth1 and the bridge sent something between two readings.
+sent_out_of() { # before after
+    local -a b a
+    read -ra b <<<"$1"
+    read -ra a <<<"$2"
+    local names=("$LAB_INTERFACE" "$LAB_INTERFACE2" "$LAB_SILENT_INTERFACE") i out=()
+    for i in 0 1 2; do ((a[i] > b[i])) && out+=("${names[i]}"); done
+    echo "${out[*]}"
+}
+
 cleanup() {
     rm -rf "$XDG_CACHE_HOME"
     # the wineserver would keep the client's namespace alive
@@ -141,10 +158,11 @@ for which in 1 2; do
     else
         iface=$LAB_INTERFACE2 address=$LAB_CLIENT2_ADDRESS want=$second external=$LAB_EXTERNAL2_ADDRESS
     fi
+    before=$(per_interface)
     cli --json --interface "$iface" list
     expect_eq "--interface $iface: list shows that gateway" "$status:$(listed)" "0:$want"
-    expect_eq "--interface $iface: the search went out on that interface only (2 types)" \
-        "$searched" 2
+    expect_eq "--interface $iface: the search went out of that interface only" \
+        "$(sent_out_of "$before" "$(per_interface)")" "$iface"
     cli --interface "$address" external-ip
     expect_eq "--interface $address: external-ip of that gateway" "$status:$out" "0:$external"
     cli --interface "$address" --json list
@@ -171,14 +189,14 @@ for preferred in "$LAB_INTERFACE" "$LAB_INTERFACE2" "$LAB_SILENT_INTERFACE"; do
     *) via=10.88.0.2 ;;
     esac
     "$lab" exec ip route replace default via "$via" dev "$preferred"
-    before=$(for i in "$LAB_INTERFACE" "$LAB_INTERFACE2" "$LAB_SILENT_INTERFACE"; do "$lab" searches "$i"; done)
+    before=$(per_interface)
     cli --rediscover --json list
-    after=$(for i in "$LAB_INTERFACE" "$LAB_INTERFACE2" "$LAB_SILENT_INTERFACE"; do "$lab" searches "$i"; done)
     expect_eq "system prefers $preferred: the default search finds a gateway" "$status" 0
     expect_true "system prefers $preferred: model, external and local address belong together" \
         "$(either "$(listed)")"
     expect_eq "system prefers $preferred: searched out of every interface" \
-        "$(paste -d' ' <(echo "$before") <(echo "$after") | awk '$2 > $1 { n++ } END { print n + 0 }')" 3
+        "$(sent_out_of "$before" "$(per_interface)")" \
+        "$LAB_INTERFACE $LAB_INTERFACE2 $LAB_SILENT_INTERFACE"
 done
 "$lab" up --multi >/dev/null # the lab's routes again
 
@@ -227,7 +245,9 @@ fi
 # --- lost answers: a fixed pattern drops 30 of every 100 of the second
 # gateway's answers. With seed 14 it drops both answers to the first search
 # in 4 of these 20 runs (a single search would succeed 16 times) and never
-# four answers in a row, so the outcome does not depend on chance.
+# four answers in a row, so the outcome does not depend on chance. Each run
+# uses 2 answers, or 4 when it searches again (a late answer too), so every
+# lost pair meets a run that searched twice.
 "$lab" up --multi --loss 30 --loss-seed 14 >/dev/null
 found=0 repeated=0
 for ((run = 0; run < 20; run++)); do
@@ -237,15 +257,18 @@ for ((run = 0; run < 20; run++)); do
 done
 expect_eq "30 % of answers lost: found in at least 19 runs of 20 (found in $found)" \
     "$((found >= 19))" 1
-expect_eq "the runs whose first answers were all lost searched again" "$repeated" 4
+expect_eq "the runs whose first answers were all lost searched again (at least 4)" \
+    "$((repeated >= 4))" 1
 "$lab" up --multi --loss 0 >/dev/null
 
 # --- the remembered gateway
 rm -rf "$XDG_CACHE_HOME/wendrel"
+before=$(per_interface)
 cli --json list
 coldModel=$(listed)
 expect_eq "cold: list exits 0" "$status" 0
-expect_eq "cold: searched every interface" "$searched" 6
+expect_eq "cold: searched out of every interface" "$(sent_out_of "$before" "$(per_interface)")" \
+    "$LAB_INTERFACE $LAB_INTERFACE2 $LAB_SILENT_INTERFACE"
 expect_eq "cold: the gateway is remembered, mode 0600" "$(stat -c %a "$cache" 2>&1)" 600
 rememberedUrl=$(sed -n 's/^descriptionUrl=//p' "$cache")
 expect_eq "the remembered gateway is the one listed" "$rememberedUrl" \
