@@ -97,4 +97,24 @@ TEST_F(LabWindowTest, FindsTheGatewayThenAddsAndDeletesThroughTheWindow) {
     EXPECT_EQ(Part(0), "ＯＫ！");
 }
 
+// On a client with two gateways (gui_multi_lab_test.sh): the window takes the
+// one that answers first, and shows that one's model, addresses and table.
+TEST_F(LabWindowTest, MultiHomedClientFindsAGatewayAndListsItsMappings) {
+    if (Env("LAB_MODEL2_NAME").empty())
+        GTEST_SKIP() << "a single-gateway lab";
+    window->OnTimer();
+    EXPECT_EQ(Part(0), "ＯＫ！");
+    const bool second = Part(2) == Env("LAB_MODEL2_NAME");
+    if (!second) {
+        EXPECT_EQ(Part(2), Env("LAB_MODEL_NAME"));
+    }
+    const std::string client = Env(second ? "LAB_CLIENT2_ADDRESS" : "LAB_CLIENT_ADDRESS");
+    EXPECT_EQ(Part(1),
+              Env(second ? "LAB_EXTERNAL2_ADDRESS" : "LAB_EXTERNAL_ADDRESS") + " (" + client + ")");
+    // Each gateway holds one mapping of its own, added by upnpc.
+    const tRow expected = second ? tRow{"UDP", "27025", client + "(27026)", "second gateway"}
+                                 : tRow{"UDP", "27015", client + "(27016)", "first gateway"};
+    EXPECT_EQ(Rows(), std::vector<tRow>{expected});
+}
+
 } // namespace
