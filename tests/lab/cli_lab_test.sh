@@ -148,9 +148,14 @@ cli add udp 19000
 expect_eq "add with defaults exits 0" "$status" 0
 
 cli --json
-expect_eq "two mappings, in the gateway's order" \
-    "$(json '[(m["protocol"], m["externalPort"]) for m in j["mappings"]]' <<<"$out")" \
-    '[["UDP", 19000], ["TCP", 18080]]'
+# Version 2 lists in bulk, TCP then UDP; version 1 walks the gateway's indices
+# (miniupnpd: the newest first).
+order='[["UDP", 19000], ["TCP", 18080]]'
+[[ $igd == --igd2 ]] && order='[["TCP", 18080], ["UDP", 19000]]'
+expect_eq "two mappings, in the listing's order" \
+    "$(json '[(m["protocol"], m["externalPort"]) for m in j["mappings"]]' <<<"$out")" "$order"
+expect_eq "each with the lease it has left" \
+    "$(json '[m["leaseDuration"] > 604000 for m in j["mappings"]]' <<<"$out")" '[true, true]'
 expect_eq "comment comes back unchanged" \
     "$(json '[m["description"] for m in j["mappings"] if m["externalPort"] == 18080][0]' <<<"$out")" \
     "$comment"
@@ -351,11 +356,17 @@ expect_match "the gateway logged our POSTs" "$ourPosts" "POST /ctl/IPConn "
 expect_eq "every POST went to /ctl/IPConn" \
     "$(grep -v -- ' : POST /ctl/IPConn (HTTP/1.1)$' <<<"$ourPosts" | grep -c .)" 0
 # The IGDv2 gateway describes WANIPConnection:2; requests still name the
-# searched :1 type, which every IGD version accepts.
+# searched :1 type, which every IGD version accepts, but for the bulk listing
+# that only version 2 has.
 ourActions=$(grep -E 'SOAPAction: ' <<<"$ourLog")
 expect_eq "one SOAPAction per POST" "$(grep -c . <<<"$ourActions")" "$(grep -c . <<<"$ourPosts")"
-expect_eq "every request names WANIPConnection:1" \
-    "$(grep -vc 'SOAPAction: urn:schemas-upnp-org:service:WANIPConnection:1#' <<<"$ourActions")" 0
+expect_eq "every request names WANIPConnection:1, the bulk listing :2" \
+    "$(grep -v 'SOAPAction: urn:schemas-upnp-org:service:WANIPConnection:1#' <<<"$ourActions" |
+        grep -vc 'SOAPAction: urn:schemas-upnp-org:service:WANIPConnection:2#GetListOfPortMappings$')" 0
+bulk=0
+[[ $igd == --igd2 ]] && bulk=1
+expect_eq "the bulk listing is asked of version 2 only" \
+    "$(($(grep -c 'GetListOfPortMappings' <<<"$ourActions") > 0))" "$bulk"
 
 # Without any gateway: a namespace of its own whose only link is a veth pair
 # with nothing behind it.
