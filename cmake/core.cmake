@@ -14,6 +14,8 @@ add_library(wendrel_core STATIC
     upnp/description.cpp
     upnp/gateway.cpp
     upnp/port_mapping.cpp
+    keep/keep_file.cpp
+    keep/keeper.cpp
 )
 target_include_directories(wendrel_core PUBLIC ${PROJECT_SOURCE_DIR})
 
