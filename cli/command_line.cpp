@@ -16,6 +16,7 @@ constexpr cCommandName kCommands[] = {
     {"add", eCommand::Add},
     {"delete", eCommand::Delete},
     {"external-ip", eCommand::ExternalIp},
+    {"keep", eCommand::Keep},
 };
 
 constexpr std::size_t kAddMinOperands = 2;
@@ -107,7 +108,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool optionsAllowed = !commandSeen || TakesOptionsAfter(line.command);
-        if (commandSeen && line.command == eCommand::Add && arg == "--lease") {
+        if (commandSeen && line.command == eCommand::Keep) {
+            if (!TakeKeepArgument(args, i, line.keep, error))
+                return false;
+        } else if (commandSeen && line.command == eCommand::Add && arg == "--lease") {
             if (i + 1 == args.size() ||
                 !ReadBounded(args[i + 1], 0, kMaxLeaseSeconds, line.leaseSeconds)) {
                 error = "--lease needs seconds, 0-604800";
@@ -167,6 +171,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
         if (!ParseDelete(operands, line, error))
             return false;
         break;
+    case eCommand::Keep:
+        if (!CheckKeepOptions(line.keep, error))
+            return false;
+        break;
     case eCommand::Help:
     case eCommand::Version:
         break;
@@ -182,6 +190,8 @@ const char* UsageText() {
            "              [--lease SECONDS]\n"
            "  wendrel-cli [--json] [--timeout MS] delete PROTO EXT_PORT [PROTO EXT_PORT ...]\n"
            "  wendrel-cli [--json] [--timeout MS] external-ip\n"
+           "  wendrel-cli [--json] [--timeout MS] keep FILE [--once] [--lease SECONDS]\n"
+           "              [--check SECONDS]\n"
            "  wendrel-cli --help | --version\n"
            "\n"
            "Finds the UPnP Internet gateway on the local network and lists, adds or\n"
@@ -191,6 +201,12 @@ const char* UsageText() {
            "--lease asks for a mapping that ends after SECONDS (0-604800; default 0,\n"
            "as long as the gateway allows); a gateway that refuses the lease is asked\n"
            "again without one (725) or with 604800, then 3600 seconds (402, 724).\n"
+           "\n"
+           "keep holds the mappings listed in FILE open (one a line, in add's words;\n"
+           "CLIENT @ or omitted: this host), each with a lease of --lease seconds\n"
+           "(default 3600), checked every --check seconds (default 30) and restored\n"
+           "when the gateway restarts; SIGHUP reads FILE again, SIGTERM deletes them.\n"
+           "--once adds them and exits (3 when one is not in place).\n"
            "\n"
            "Exit status: 0 success, 1 no gateway found, 2 usage error or invalid\n"
            "input, 3 the gateway refused or the action failed.\n";

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/keep_command.h"
 #include "cli/report.h"
 #include "mapping/external_address.h"
 #include "support/text.h"
@@ -153,6 +154,9 @@ int ExternalIp(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
 } // namespace
 
 int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
+    // keep searches by itself, after reading its file, and again whenever the gateway is lost.
+    if (line.command == eCommand::Keep)
+        return RunKeep(line, gateway, err);
     if (!gateway.Discover(line.timeoutMs)) {
         err << kPrefix << "no UPnP gateway found\n";
         return kExitNoGateway;
@@ -166,6 +170,7 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
         return Delete(line, gateway, out, err);
     case eCommand::ExternalIp:
         return ExternalIp(line, gateway, out, err);
+    case eCommand::Keep:
     case eCommand::Help:
     case eCommand::Version:
         break;
