@@ -84,7 +84,10 @@ private:
 
 bool cKeepLoop::Discover() {
     if (!client.Discover(line.timeoutMs)) {
-        Feed(cKeepEvent::kNotDiscovered);
+        if (line.keep.once)
+            Say("gateway-not-found", "no UPnP gateway found");
+        else
+            Feed(cKeepEvent::kNotDiscovered);
         return false;
     }
     gatewayHost.clear();
@@ -92,7 +95,9 @@ bool cKeepLoop::Discover() {
     localAddress.clear();
     client.GetLocalAddress(localAddress);
     addressCheckAt = Now() + kAddressCheckMs;
-    Listen();
+    // One pass waits for no announcement.
+    if (!line.keep.once)
+        Listen();
     cKeepEvent event;
     event.kind = cKeepEvent::kDiscovered;
     event.address = localAddress;
