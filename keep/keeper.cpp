@@ -137,8 +137,9 @@ cKeepStep cKeeper::Handle(const cKeepEvent& event, tKeepTime now) {
         break;
     }
 
-    if ((gatewayUp || stopping) && now >= holdUntil)
+    if ((gatewayUp || stopping) && now >= holdUntil && !sayFirst)
         DoDueWork(now, step);
+    sayFirst = false;
     table.erase(std::remove_if(table.begin(), table.end(), [](const cKept& k) { return k.gone; }),
                 table.end());
     if (renewed > 0) {
@@ -279,6 +280,8 @@ void cKeeper::Announced(const cKeepEvent& event, tKeepTime now, cKeepStep& step)
         step.notices.push_back(notice);
         announcedAt = now;
         holdUntil = 0;
+        // The restart shows in the log when it is seen; the work comes with the next call.
+        sayFirst = true;
         Verify(now, "after the gateway restarted");
     } else if (event.bootId.empty() && (verifiedAt < 0 || now - verifiedAt >= kAliveVerifyGapMs)) {
         announcedAt = now;

@@ -46,7 +46,7 @@ struct cKeepEvent {
 
 // What the caller does next.
 struct cKeepStep {
-    tKeepTime wakeAt = 0; // call again with kTick by then
+    tKeepTime wakeAt = 0; // call again with kTick by then (it may be now)
     bool discover = false; // search for the gateway now, then report kDiscovered or kNotDiscovered
     bool finished = false; // after kStop: nothing left to delete
     std::vector<cKeepNotice> notices;
@@ -134,6 +134,7 @@ private:
     tKeepTime verifiedAt = -1;
     tKeepTime holdUntil = 0; // no requests before this (a gateway starting up)
     bool searchReported = false;
+    bool sayFirst = false; // the event is logged before the work it causes
     int renewed = 0;
 };
 
