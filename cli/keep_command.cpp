@@ -140,8 +140,11 @@ void cKeepLoop::LookAtAddress(tKeepTime now) {
     if (now < addressCheckAt || !keeper.GatewayUp())
         return;
     addressCheckAt = now + kAddressCheckMs;
+    // The route towards the gateway only: the host-name fallback of
+    // GetLocalAddress could name another interface while the link is down.
     std::string address;
-    if (!client.GetLocalAddress(address) || address.empty() || address == localAddress)
+    if (gatewayHost.empty() || !GetSourceAddressTowards(gatewayHost, address) ||
+        address.empty() || address == localAddress)
         return;
     localAddress = address;
     cKeepEvent event;
@@ -178,7 +181,10 @@ int cKeepLoop::Run(const std::vector<cKeepEntry>& entries) {
     for (;;) {
         switch (TakeProcessSignal()) {
         case eProcessSignal::kStop:
-            for (step = Feed(cKeepEvent::kStop); !step.finished;)
+            // Each call deletes what is due or gives up on an unreachable
+            // gateway; the bound only guards against a keeper that does neither.
+            step = Feed(cKeepEvent::kStop);
+            for (int i = 0; !step.finished && i <= kMaxKeptMappings; ++i)
                 step = Feed(cKeepEvent::kTick);
             return kExitOk;
         case eProcessSignal::kReload:
