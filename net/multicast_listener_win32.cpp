@@ -11,6 +11,7 @@
 
 namespace {
 
+constexpr DWORD kCloseGraceMs = 4500;
 HANDLE stopEvent = nullptr;
 volatile LONG stopPending = 0;
 
@@ -18,11 +19,18 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
+        InterlockedExchange(&stopPending, 1);
+        SetEvent(stopEvent);
+        return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
+        // The process ends when this handler returns: wait here, so that the
+        // main thread can delete its mappings and exit first (the system
+        // allows about 5 s).
         InterlockedExchange(&stopPending, 1);
         SetEvent(stopEvent);
+        Sleep(kCloseGraceMs);
         return TRUE;
     default:
         return FALSE;
