@@ -11,7 +11,7 @@
 namespace {
 
 class cMemoryGateway : public cMappingGateway {
-public:
+  public:
     bool GetExternalAddress(std::string& out) override {
         out = "203.0.113.1";
         return true;
@@ -35,7 +35,7 @@ public:
     }
     const cFailure& LastFailure() const override { return failure; }
 
-private:
+  private:
     std::map<std::string, cMapping> table;
     long finds = 0;
     cFailure failure;

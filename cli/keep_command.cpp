@@ -31,14 +31,14 @@ tKeepTime Now() {
 // The wiring around the keeper: the gateway client, the clock, the SSDP
 // listener, the signals and the log.
 class cKeepLoop {
-public:
+  public:
     cKeepLoop(const cCommandLine& line, cUPnP& client, std::ostream& err)
         : line(line), client(client), mappings(client), err(err),
           keeper(mappings, Settings(line.keep)) {}
 
     int Run(const std::vector<cKeepEntry>& entries);
 
-private:
+  private:
     static cKeeper::cSettings Settings(const cKeepOptions& options) {
         cKeeper::cSettings settings;
         settings.leaseSeconds = options.leaseSeconds;
@@ -143,8 +143,8 @@ void cKeepLoop::LookAtAddress(tKeepTime now) {
     // The route towards the gateway only: the host-name fallback of
     // GetLocalAddress could name another interface while the link is down.
     std::string address;
-    if (gatewayHost.empty() || !GetSourceAddressTowards(gatewayHost, address) ||
-        address.empty() || address == localAddress)
+    if (gatewayHost.empty() || !GetSourceAddressTowards(gatewayHost, address) || address.empty() ||
+        address == localAddress)
         return;
     localAddress = address;
     cKeepEvent event;

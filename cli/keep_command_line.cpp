@@ -10,7 +10,8 @@ constexpr int kMinCheckSeconds = 1;
 constexpr int kMaxCheckSeconds = 86400;
 
 bool ReadSeconds(const std::string& text, int least, int most, int& out) {
-    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 7 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     const int value = std::stoi(text);
     if (value < least || value > most)
@@ -34,8 +35,8 @@ bool TakeKeepArgument(const std::vector<std::string>& args, std::size_t& at, cKe
         }
         ++at;
     } else if (arg == "--check") {
-        if (!hasValue || !ReadSeconds(args[at + 1], kMinCheckSeconds, kMaxCheckSeconds,
-                                      out.checkSeconds)) {
+        if (!hasValue ||
+            !ReadSeconds(args[at + 1], kMinCheckSeconds, kMaxCheckSeconds, out.checkSeconds)) {
             error = "--check needs seconds, 1-86400";
             return false;
         }

@@ -37,7 +37,8 @@ bool IsIPv4Address(const std::string& text) {
         text.find("..") != std::string::npos)
         return false;
     for (const std::string& part : parts) {
-        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos)
+        if (part.empty() || part.size() > 3 ||
+            part.find_first_not_of("0123456789") != std::string::npos)
             return false;
         if (std::stoi(part) > 255)
             return false;
@@ -60,11 +61,13 @@ std::vector<std::string> Words(const std::string& line, std::string& rest) {
             const std::size_t tab = line.find("\t#", start);
             if (tab < end)
                 end = tab;
-            rest = Trim(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
+            rest = Trim(
+                line.substr(start, end == std::string::npos ? std::string::npos : end - start));
             break;
         }
         std::size_t end = line.find_first_of(kWhiteSpace, start);
-        words.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        words.push_back(
+            line.substr(start, end == std::string::npos ? std::string::npos : end - start));
         if (end == std::string::npos)
             break;
         at = end;
@@ -72,8 +75,8 @@ std::vector<std::string> Words(const std::string& line, std::string& rest) {
     return words;
 }
 
-bool ParseLine(const std::vector<std::string>& words, const std::string& comment,
-               cKeepEntry& entry, std::string& reason) {
+bool ParseLine(const std::vector<std::string>& words, const std::string& comment, cKeepEntry& entry,
+               std::string& reason) {
     if (words.size() < 2) {
         reason = "expected PROTO EXT_PORT [CLIENT [INT_PORT [COMMENT...]]]";
         return false;
@@ -148,7 +151,8 @@ bool ParseKeepFile(const std::string& text, const std::string& fileName,
         const std::string name = MappingName(entry.mapping.protocol, entry.mapping.externalPort);
         const auto first = lineOf.find(name);
         if (first != lineOf.end()) {
-            error = where + "duplicate " + name + " (first on line " + DecimalText(first->second) + ")";
+            error =
+                where + "duplicate " + name + " (first on line " + DecimalText(first->second) + ")";
             return false;
         }
         if (static_cast<int>(entries.size()) == kMaxKeptMappings) {

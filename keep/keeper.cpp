@@ -146,7 +146,8 @@ cKeepStep cKeeper::Handle(const cKeepEvent& event, tKeepTime now) {
         cKeepNotice notice;
         notice.event = "renewed";
         notice.count = renewed;
-        notice.text = renewed == 1 ? "renewed 1 lease" : "renewed " + DecimalText(renewed) + " leases";
+        notice.text =
+            renewed == 1 ? "renewed 1 lease" : "renewed " + DecimalText(renewed) + " leases";
         step.notices.push_back(notice);
     }
 
@@ -262,8 +263,8 @@ void cKeeper::Announced(const cKeepEvent& event, tKeepTime now, cKeepStep& step)
         }
         return;
     }
-    const bool restarted = saidGoodbye || (!event.bootId.empty() && !bootId.empty() &&
-                                           event.bootId != bootId);
+    const bool restarted =
+        saidGoodbye || (!event.bootId.empty() && !bootId.empty() && event.bootId != bootId);
     if (!event.bootId.empty())
         bootId = event.bootId;
     saidGoodbye = false;
@@ -314,8 +315,8 @@ void cKeeper::AddressChanged(const std::string& address, tKeepTime now, cKeepSte
     cKeepNotice notice;
     notice.event = "address-changed";
     notice.internalClient = address;
-    notice.text = "this host's address changed from " + PrintableText(old) + " to " +
-                  PrintableText(address);
+    notice.text =
+        "this host's address changed from " + PrintableText(old) + " to " + PrintableText(address);
     step.notices.push_back(notice);
     for (cKept& kept : table) {
         if (!kept.declared.followsHost || kept.state == eState::kLeaving)
@@ -365,7 +366,8 @@ void cKeeper::DoDueWork(tKeepTime now, cKeepStep& step) {
             notice.count = left;
             notice.failed = true;
             notice.failure = gateway.LastFailure();
-            notice.text = "could not delete " + DecimalText(left) + (left == 1 ? " mapping: " : " mappings: ") +
+            notice.text = "could not delete " + DecimalText(left) +
+                          (left == 1 ? " mapping: " : " mappings: ") +
                           FailureSentence(notice.failure) + "; each ends with its lease";
             step.notices.push_back(notice);
         } else if (announcedAt >= 0 && now - announcedAt < kStartingGraceMs) {
@@ -390,7 +392,8 @@ bool cKeeper::Add(cKept& kept, tKeepTime now, bool renewal, cKeepStep& step) {
     if (!kept.staleClient.empty()) {
         // Refused deletes (a gateway that lets a host remove only its own
         // mappings) are left to the add, which says who holds the port.
-        if (!gateway.Delete(wanted.protocol, wanted.externalPort) && gateway.LastFailure().code == 0)
+        if (!gateway.Delete(wanted.protocol, wanted.externalPort) &&
+            gateway.LastFailure().code == 0)
             return false;
         kept.staleClient.clear();
     }
@@ -458,8 +461,8 @@ bool cKeeper::Check(cKept& kept, tKeepTime now, cKeepStep& step) {
         const std::string said = DecimalText(failure.code) + failure.name;
         if (said != kept.reported) {
             kept.reported = said;
-            cKeepNotice notice = Notice("check-failed", kept,
-                                        "could not check " + name + ": " + FailureSentence(failure));
+            cKeepNotice notice = Notice(
+                "check-failed", kept, "could not check " + name + ": " + FailureSentence(failure));
             notice.failed = true;
             notice.failure = failure;
             step.notices.push_back(notice);
@@ -484,8 +487,8 @@ bool cKeeper::Check(cKept& kept, tKeepTime now, cKeepStep& step) {
 }
 
 bool cKeeper::Leave(cKept& kept, cKeepStep& step) {
-    const std::string name = MappingName(kept.declared.mapping.protocol,
-                                         kept.declared.mapping.externalPort);
+    const std::string name =
+        MappingName(kept.declared.mapping.protocol, kept.declared.mapping.externalPort);
     if (!kept.ours) {
         kept.gone = true;
         return true;
@@ -522,8 +525,8 @@ void cKeeper::GatewayLost(tKeepTime now, cKeepStep& step) {
     discoverAt = now + BackOff(discoverTries);
 }
 
-void cKeeper::Refused(cKept& kept, const cFailure& failure, const cAddResult& result,
-                      tKeepTime now, cKeepStep& step) {
+void cKeeper::Refused(cKept& kept, const cFailure& failure, const cAddResult& result, tKeepTime now,
+                      cKeepStep& step) {
     kept.state = eState::kRefused;
     // Another host holds the port now: it is not ours to delete.
     if (failure.code == kConflict)
@@ -534,8 +537,8 @@ void cKeeper::Refused(cKept& kept, const cFailure& failure, const cAddResult& re
     if (said == kept.reported)
         return;
     kept.reported = said;
-    const std::string name = MappingName(kept.declared.mapping.protocol,
-                                         kept.declared.mapping.externalPort);
+    const std::string name =
+        MappingName(kept.declared.mapping.protocol, kept.declared.mapping.externalPort);
     std::string text = (failure.code ? "the gateway refused " : "could not add ") + name + ": " +
                        FailureSentence(failure);
     if (result.ownerKnown)

@@ -13,13 +13,13 @@ using tKeepTime = std::int64_t;
 
 // One line of the keeper's log: what happened, as a sentence and as fields.
 struct cKeepNotice {
-    std::string event; // "added", "restored", "renewed", "refused", "gateway-lost", ...
-    std::string text;  // the sentence for the log
+    std::string event;    // "added", "restored", "renewed", "refused", "gateway-lost", ...
+    std::string text;     // the sentence for the log
     std::string protocol; // empty when the notice is not about one mapping
     int externalPort = 0;
     std::string internalClient;
     int internalPort = 0;
-    int count = 0; // "renewed", "deleted": how many
+    int count = 0;       // "renewed", "deleted": how many
     bool failed = false; // `failure` holds the gateway's reason
     cFailure failure;
     bool ownerKnown = false; // `owner` holds who has the port
@@ -38,15 +38,15 @@ struct cKeepEvent {
         kStop,           // delete what this keeper added, then finish
     };
     eKind kind = kTick;
-    bool alive = true;  // kAnnounced: ssdp:alive (false: ssdp:byebye)
-    std::string bootId; // kAnnounced: BOOTID.UPNP.ORG, or empty
-    std::string address; // kDiscovered, kAddressChanged: this host's address
+    bool alive = true;               // kAnnounced: ssdp:alive (false: ssdp:byebye)
+    std::string bootId;              // kAnnounced: BOOTID.UPNP.ORG, or empty
+    std::string address;             // kDiscovered, kAddressChanged: this host's address
     std::vector<cKeepEntry> entries; // kReload
 };
 
 // What the caller does next.
 struct cKeepStep {
-    tKeepTime wakeAt = 0; // call again with kTick by then (it may be now)
+    tKeepTime wakeAt = 0;  // call again with kTick by then (it may be now)
     bool discover = false; // search for the gateway now, then report kDiscovered or kNotDiscovered
     bool finished = false; // after kStop: nothing left to delete
     std::vector<cKeepNotice> notices;
@@ -57,7 +57,7 @@ struct cKeepStep {
 // deletes what it added when told to stop. It never waits and never reads a
 // clock: the caller passes the time with each event and waits until wakeAt.
 class cKeeper : no_copy {
-public:
+  public:
     struct cSettings {
         int leaseSeconds = 3600; // 0: as long as the gateway allows
         int checkSeconds = 30;
@@ -74,15 +74,15 @@ public:
     struct cKept {
         cKeepEntry declared;
         eState state = eState::kWanted;
-        bool ours = false; // this keeper added it and nobody took it since
-        std::string heldClient; // the client it was added for
+        bool ours = false;       // this keeper added it and nobody took it since
+        std::string heldClient;  // the client it was added for
         std::string staleClient; // an earlier client to delete before the next add
         tKeepTime dueAt = 0;
         tKeepTime checkAt = 0;
         tKeepTime renewAt = 0; // 0: never (a lease without end)
-        int tries = 0; // failed attempts since the last success
-        std::string why; // why the next add is a restore ("after the gateway restarted")
-        std::string reported; // the failure last logged, so that each is said once
+        int tries = 0;         // failed attempts since the last success
+        std::string why;       // why the next add is a restore ("after the gateway restarted")
+        std::string reported;  // the failure last logged, so that each is said once
         bool everHeld = false;
         bool moving = false; // the next add follows this host to a new address
         bool gone = false;   // deleted or dropped: leaves the table
@@ -97,7 +97,7 @@ public:
     // Every declared mapping is in place.
     bool AllHeld() const;
 
-private:
+  private:
     void Reload(const std::vector<cKeepEntry>& entries, tKeepTime now, cKeepStep& step);
     void Stop(tKeepTime now);
     void Announced(const cKeepEvent& event, tKeepTime now, cKeepStep& step);

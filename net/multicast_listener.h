@@ -9,7 +9,7 @@
 // answers signals while it waits. One platform file implements this header:
 // multicast_listener_posix.cpp or multicast_listener_win32.cpp.
 class cMulticastListener : public cSocketUDP {
-public:
+  public:
     // Binds the group's port (shared with other listeners on this host) and
     // joins the group on the interface that has interfaceAddress.
     bool Open(const char* group, std::uint16_t port, const std::string& interfaceAddress);

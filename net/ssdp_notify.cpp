@@ -33,9 +33,9 @@ bool ParseSsdpNotify(const std::string& datagram, cSsdpNotify& out) {
 }
 
 bool IsGatewayNotify(const cSsdpNotify& notify) {
-    for (const char* kind : {":device:InternetGatewayDevice:", ":device:WANDevice:",
-                             ":device:WANConnectionDevice:", ":service:WANIPConnection:",
-                             ":service:WANPPPConnection:"}) {
+    for (const char* kind :
+         {":device:InternetGatewayDevice:", ":device:WANDevice:", ":device:WANConnectionDevice:",
+          ":service:WANIPConnection:", ":service:WANPPPConnection:"}) {
         if (notify.nt.find(kind) != std::string::npos)
             return true;
     }

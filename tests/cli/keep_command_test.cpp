@@ -16,7 +16,7 @@ namespace {
 // Enough of a gateway for one pass of keep --once: a table, and refusals of
 // the ports it is told to refuse.
 class cOncePeer : public cUPnP {
-public:
+  public:
     bool Discover(int) override {
         ++searches;
         return found;
@@ -131,7 +131,8 @@ TEST(KeepCommand, BadFileExits2BeforeAnySearch) {
 }
 
 TEST(KeepCommand, OnceExits0WhenEveryMappingIsInPlaceAnd3Otherwise) {
-    const std::string path = WriteFile("keep_once.conf", "TCP 8080\nUDP 9000 192.168.1.30 9001 game\n");
+    const std::string path =
+        WriteFile("keep_once.conf", "TCP 8080\nUDP 9000 192.168.1.30 9001 game\n");
     cOncePeer peer;
     std::string log;
     EXPECT_EQ(RunKeepCli({"keep", path, "--once", "--lease", "600"}, peer, log), kExitOk);

@@ -14,7 +14,7 @@ constexpr const char* kOtherHost = "192.168.1.30";
 // A gateway in memory: a mapping table, a switch for being out of reach, a
 // fault every action answers, ports other hosts hold; every call is recorded.
 class cFakeMappings : public cMappingGateway {
-public:
+  public:
     bool GetExternalAddress(std::string& out) override {
         out = "203.0.113.1";
         return Reached();
@@ -85,7 +85,7 @@ public:
     std::vector<std::string> calls;
     int callCount = 0;
 
-private:
+  private:
     void Record(const char* what, const std::string& protocol, int port) {
         calls.push_back(std::string(what) + " " + Key(protocol, port));
         ++callCount;
@@ -192,24 +192,24 @@ cKeepEvent Moved() {
 TEST(Keeper, HeldMappingReactsToEachEventAsTheTableSays) {
     const cRow rows[] = {
         {"nothing due yet", eGateway::kAsAdded, Event(cKeepEvent::kTick), 29999, "", "held", ""},
-        {"check finds it", eGateway::kAsAdded, Event(cKeepEvent::kTick), 30000,
-         "Find TCP 8080", "held", ""},
+        {"check finds it", eGateway::kAsAdded, Event(cKeepEvent::kTick), 30000, "Find TCP 8080",
+         "held", ""},
         {"check finds it missing", eGateway::kLost, Event(cKeepEvent::kTick), 30000,
          "Find TCP 8080; Add TCP 8080", "held", "restored"},
-        {"check finds it pointing elsewhere", eGateway::kElsewhere, Event(cKeepEvent::kTick),
-         30000, "Find TCP 8080; Add TCP 8080", "held", "restored"},
+        {"check finds it pointing elsewhere", eGateway::kElsewhere, Event(cKeepEvent::kTick), 30000,
+         "Find TCP 8080; Add TCP 8080", "held", "restored"},
         {"another host took it", eGateway::kOtherHost, Event(cKeepEvent::kTick), 30000,
          "Find TCP 8080; Add TCP 8080", "refused", "refused"},
         {"gateway out of reach", eGateway::kUnreachable, Event(cKeepEvent::kTick), 30000,
          "Find TCP 8080", "held", "gateway-lost"},
-        {"gateway answers 501", eGateway::kFault, Event(cKeepEvent::kTick), 30000,
-         "Find TCP 8080", "held", "check-failed"},
+        {"gateway answers 501", eGateway::kFault, Event(cKeepEvent::kTick), 30000, "Find TCP 8080",
+         "held", "check-failed"},
         {"half the lease passed", eGateway::kAsAdded, Event(cKeepEvent::kTick), 1800000,
          "Add TCP 8080", "held", "renewed"},
         {"new boot id, mapping lost", eGateway::kLost, Alive("2"), 5000,
          "Find TCP 8080; Add TCP 8080", "held", "gateway-restarted restored"},
-        {"new boot id, mapping kept", eGateway::kAsAdded, Alive("2"), 5000, "Find TCP 8080",
-         "held", "gateway-restarted"},
+        {"new boot id, mapping kept", eGateway::kAsAdded, Alive("2"), 5000, "Find TCP 8080", "held",
+         "gateway-restarted"},
         {"same boot id again", eGateway::kLost, Alive("1"), 5000, "", "held", ""},
         {"goodbye", eGateway::kAsAdded, Alive("1", false), 5000, "", "held", "gateway-leaving"},
         {"address changed", eGateway::kAsAdded, Moved(), 5000, "Delete TCP 8080; Add TCP 8080",
