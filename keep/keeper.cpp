@@ -1,6 +1,8 @@
 #include "keep/keeper.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include "support/text.h"
 #include "support/text_encoding.h"
@@ -171,33 +173,22 @@ cKeepStep cKeeper::Handle(const cKeepEvent& event, tKeepTime now) {
 
 void cKeeper::Reload(const std::vector<cKeepEntry>& entries, tKeepTime now, cKeepStep& step) {
     int added = 0, removed = 0, changed = 0;
+    std::map<std::string, const cKeepEntry*> listed;
+    for (const cKeepEntry& entry : entries)
+        listed[Key(entry)] = &entry;
+    std::set<std::string> running;
     for (cKept& kept : table) {
-        const bool listed = std::any_of(entries.begin(), entries.end(), [&](const cKeepEntry& e) {
-            return Key(e) == Key(kept.declared);
-        });
-        if (listed)
-            continue;
-        ++removed;
-        if (kept.ours) {
+        const std::string key = Key(kept.declared);
+        const auto found = listed.find(key);
+        if (found == listed.end()) {
+            ++removed;
             kept.state = eState::kLeaving;
             kept.dueAt = now;
-        } else {
-            kept.gone = true;
-        }
-    }
-    for (const cKeepEntry& entry : entries) {
-        const auto found = std::find_if(table.begin(), table.end(), [&](const cKept& k) {
-            return !k.gone && Key(k.declared) == Key(entry);
-        });
-        if (found == table.end()) {
-            cKept kept;
-            kept.declared = entry;
-            kept.dueAt = now;
-            table.push_back(kept);
-            ++added;
+            kept.gone = !kept.ours;
             continue;
         }
-        cKept& kept = *found;
+        running.insert(key);
+        const cKeepEntry& entry = *found->second;
         const bool same = SameDeclaration(kept.declared, entry);
         kept.declared = entry;
         if (same && kept.state != eState::kLeaving)
@@ -209,7 +200,18 @@ void cKeeper::Reload(const std::vector<cKeepEntry>& entries, tKeepTime now, cKee
             kept.staleClient = kept.heldClient;
         kept.state = kept.everHeld ? eState::kMissing : eState::kWanted;
         kept.why = "after the keep file changed";
+        kept.tries = 0;
+        kept.reported.clear();
         kept.dueAt = now;
+    }
+    for (const cKeepEntry& entry : entries) {
+        if (running.count(Key(entry)))
+            continue;
+        cKept kept;
+        kept.declared = entry;
+        kept.dueAt = now;
+        table.push_back(kept);
+        ++added;
     }
     if (!started) {
         started = true;
