@@ -4,7 +4,8 @@
 # an outage and a restart loop of the gateway.
 #   keep_lab_test.sh [--wine WINE_RUN] WENDREL_CLI LAB_SCRIPT
 # With --wine, WENDREL_CLI is wendrel-cli.exe under Wine, which is checked
-# with `keep --once` (what Windows' Task Scheduler runs).
+# with `keep --once` (what Windows' Task Scheduler runs), then running: a
+# reboot restored through the Winsock listener, Ctrl+C deleting.
 set -uo pipefail
 
 wineRun=
@@ -117,6 +118,19 @@ if [[ -n $wineRun ]]; then
     out=$("$lab" exec "$wineRun" "$cli" keep "$work/bad.conf" --once 2>&1)
     expect_eq "keep --once under Wine: a bad line exits 2" "$?:${out//$'\r'/}" \
         "2:$work/bad.conf:1: external port out of range: 70000 (1-65535)"
+    # Running: the Winsock listener sees the reboot; Ctrl+C (Wine turns
+    # SIGINT into it) deletes what it added.
+    "$lab" exec "$wineRun" "$cli" keep "$work/keep.conf" 2>"$work/log" &
+    keeperPid=$!
+    wait_for 600 grep -q "added UDP" "$work/log" || fail "keep under Wine did not start"
+    "$lab" restart --reboot >/dev/null
+    wait_for 100 mapped_is "TCP 18080 $client:18080"$'\n'"UDP 19000 $client:19001" &&
+        wait_for 50 grep -q "restored UDP 19000 after the gateway restarted" "$work/log" &&
+        pass "keep under Wine restores after a reboot" || fail "under Wine: $(mapped); $(cat "$work/log")"
+    kill -INT "$keeperPid"
+    wait "$keeperPid"
+    expect_eq "keep under Wine: Ctrl+C exits 0 and deletes" "$?:$(mapped)" "0:"
+    keeperPid=
     ((failures == 0)) && echo "all passed" || echo "$failures failed"
     ((failures == 0))
     exit
