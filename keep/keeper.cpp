@@ -267,6 +267,9 @@ void cKeeper::Announced(const cKeepEvent& event, tKeepTime now, cKeepStep& step)
     }
     const bool restarted =
         saidGoodbye || (!event.bootId.empty() && !bootId.empty() && event.bootId != bootId);
+    // The first boot id heard: a restart before it (without a goodbye) would
+    // go unseen until the next check.
+    const bool firstBootId = bootId.empty() && !event.bootId.empty();
     if (!event.bootId.empty())
         bootId = event.bootId;
     saidGoodbye = false;
@@ -286,7 +289,8 @@ void cKeeper::Announced(const cKeepEvent& event, tKeepTime now, cKeepStep& step)
         // The restart shows in the log when it is seen; the work comes with the next call.
         sayFirst = true;
         Verify(now, "after the gateway restarted");
-    } else if (event.bootId.empty() && (verifiedAt < 0 || now - verifiedAt >= kAliveVerifyGapMs)) {
+    } else if ((event.bootId.empty() || firstBootId) &&
+               (verifiedAt < 0 || now - verifiedAt >= kAliveVerifyGapMs)) {
         announcedAt = now;
         Verify(now, "after the gateway announced itself");
     }

@@ -274,6 +274,11 @@ TEST(Keeper, AsksForDiscoveryFirstThenAddsEverything) {
     EXPECT_EQ(gateway.table["UDP 9000"].internalClient, kOtherHost);
     EXPECT_TRUE(keeper.AllHeld());
     EXPECT_EQ(step.wakeAt, 30040);
+    // The first boot id heard has the mappings looked at once; the same again does not.
+    keeper.Handle(Alive("7"), 6000);
+    EXPECT_EQ(gateway.TakeCalls(), "Find TCP 8080; Find UDP 9000");
+    keeper.Handle(Alive("7"), 12000);
+    EXPECT_EQ(gateway.TakeCalls(), "");
 }
 
 TEST(Keeper, SearchBacksOffFromOneSecondToTheCheckIntervalAndSaysSoOnce) {
