@@ -11,6 +11,7 @@
 #include "net/multicast_listener.h"
 #include "net/ssdp.h"
 #include "net/ssdp_notify.h"
+#include "support/no_copy.h"
 #include "support/text_encoding.h"
 #include "upnp/gateway_host.h"
 #include "upnp/mapping_gateway.h"
@@ -30,7 +31,7 @@ tKeepTime Now() {
 
 // The wiring around the keeper: the gateway client, the clock, the SSDP
 // listener, the signals and the log.
-class cKeepLoop {
+class cKeepLoop : no_copy {
   public:
     cKeepLoop(const cCommandLine& line, cUPnP& client, std::ostream& err)
         : line(line), client(client), mappings(client), err(err),
