@@ -137,6 +137,11 @@ if [[ -n $wineRun ]]; then
 fi
 
 two="TCP 18080 $client:18080"$'\n'"UDP 19000 $client:19001"
+
+# The example the package installs is a valid file that holds nothing.
+example=$(dirname "$lab")/../packaging/keep.conf
+out=$("$lab" exec "$cli" keep "$example" --once 2>&1)
+expect_eq "the example keep.conf: valid, nothing added" "$?:$out:$(mapped)" "0:found the gateway:"
 printf 'TCP 18080\nUDP 19000 @ 19001 game\n' >"$work/keep.conf"
 
 # (e) SIGTERM deletes every mapping it added.
