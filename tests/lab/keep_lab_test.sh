@@ -235,7 +235,12 @@ done
 expect_eq "lease 20 s: no mapping missing in 60 polls" "$missing" 0
 renewals=$(grep -c '"event":"renewed"' "$work/log")
 ((renewals >= 5)) && pass "lease 20 s: renewed ($renewals times)" || fail "lease 20 s: $renewals renewals"
-stop_keeper
+# A keeper that dies leaves nothing behind for longer than one lease.
+kill -KILL "$keeperPid"
+wait "$keeperPid" 2>/dev/null
+keeperPid=
+wait_for 300 mapped_is "" && pass "lease 20 s: a killed keeper's mappings end with their lease" ||
+    fail "a killed keeper's mappings are still there: $(mapped)"
 
 # (c) This host's address changes: the mappings that follow it move. The
 # gateway lets only the old address delete or replace its mappings, so the
