@@ -127,7 +127,6 @@ class cKeeper : no_copy {
     bool everFound = false;
     tKeepTime discoverAt = 0;
     int discoverTries = 0;
-    std::string lostReason;
     std::string bootId;
     bool saidGoodbye = false;
     tKeepTime announcedAt = -1;
