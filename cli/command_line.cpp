@@ -21,6 +21,7 @@ constexpr cCommandName kCommands[] = {
     {"external-ip", eCommand::ExternalIp},
     {"gateways", eCommand::Gateways},
     {"doctor", eCommand::Doctor},
+    {"keep", eCommand::Keep},
 };
 
 constexpr std::size_t kAddMinOperands = 2;
@@ -129,7 +130,7 @@ std::size_t FindCommand(const std::vector<std::string>& args) {
 // Commands whose operands are free text (a comment may start with "--"): the
 // words after them are read here, not by the option parser.
 bool TakesFreeOperands(const std::string& word) {
-    return word == "add" || word == "delete";
+    return word == "add" || word == "delete" || word == "keep";
 }
 
 // The option parser: the global options, one subcommand each with its own
@@ -174,6 +175,14 @@ struct cParser {
                 command->add_option("COMMENT", shownOperand[4], "The mapping's description");
                 command->add_option("--lease", lease, "Seconds, 0-604800 (default 0)")
                     ->type_name("SECONDS");
+            } else if (entry.command == eCommand::Keep) {
+                command->add_option("FILE", shownOperand[0],
+                                    "One mapping a line, in add's words (CLIENT @: this host)");
+                command->add_flag("--once", "Add them, then exit: 0 when all are in place");
+                command->add_option("--lease", lease, "Seconds, 0-604800 (default 3600)")
+                    ->type_name("SECONDS");
+                command->add_option("--check", lease, "Seconds between checks (default 30)")
+                    ->type_name("SECONDS");
             } else if (entry.command == eCommand::Delete) {
                 command->add_option("PROTO EXT_PORT", shownPairs,
                                     "One or more pairs: TCP or UDP, then the port");
@@ -189,6 +198,7 @@ struct cParser {
         case eCommand::ExternalIp: return "Print the gateway's external address";
         case eCommand::Gateways: return "List every gateway that answers";
         case eCommand::Doctor: return "Explain what a search finds, and what to try";
+        case eCommand::Keep: return "Hold the mappings listed in FILE open";
         case eCommand::Help:
         case eCommand::Version: break;
         }
@@ -311,6 +321,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
         return false;
     if (line.command == eCommand::Delete && !ParseDelete(words, line, error))
         return false;
+    if (line.command == eCommand::Keep) {
+        for (std::size_t i = 0; i < operands.size(); ++i)
+            if (!TakeKeepArgument(operands, i, line.keep, error))
+                return false;
+        if (!CheckKeepOptions(line.keep, error))
+            return false;
+    }
     out = line;
     return true;
 }
@@ -324,6 +341,8 @@ const char* UsageText() {
            "  wendrel-cli [--json] [--timeout MS] external-ip\n"
            "  wendrel-cli [--json] [--timeout MS] gateways\n"
            "  wendrel-cli [--json] [--timeout MS] doctor\n"
+           "  wendrel-cli [--json] [--timeout MS] keep FILE [--once] [--lease SECONDS]\n"
+           "              [--check SECONDS]\n"
            "  wendrel-cli --help | --version\n"
            "\n"
            "Finds the UPnP Internet gateway on the local network and lists, adds or\n"
@@ -340,6 +359,12 @@ const char* UsageText() {
            "--lease asks for a mapping that ends after SECONDS (0-604800; default 0,\n"
            "as long as the gateway allows); a gateway that refuses the lease is asked\n"
            "again without one (725) or with 604800, then 3600 seconds (402, 724).\n"
+           "\n"
+           "keep holds the mappings listed in FILE open (one a line, in add's words;\n"
+           "CLIENT @ or omitted: this host), each with a lease of --lease seconds\n"
+           "(default 3600), checked every --check seconds (default 30) and restored\n"
+           "when the gateway restarts; SIGHUP reads FILE again, SIGTERM deletes them.\n"
+           "--once adds them and exits (3 when one is not in place).\n"
            "\n"
            "Exit status: 0 success, 1 no gateway found, 2 usage error or invalid\n"
            "input, 3 the gateway refused or the action failed.\n";

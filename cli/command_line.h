@@ -3,10 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/keep_options.h"
 #include "cli/port_input.h"
 #include "upnp/upnp.h"
 
-enum class eCommand { List, Add, Delete, ExternalIp, Gateways, Doctor, Help, Version };
+enum class eCommand { List, Add, Delete, ExternalIp, Gateways, Doctor, Keep, Help, Version };
 
 // Exit statuses; scripts depend on them.
 constexpr int kExitOk = 0;
@@ -40,6 +41,8 @@ struct cCommandLine {
     int leaseSeconds = 0;
     // delete: protocol and external port of each pair, in order.
     std::vector<cUPnP::cEntry> deletions;
+    // keep: the file and its options.
+    cKeepOptions keep;
 };
 
 // Reads the arguments after the program name. Add and delete operands are

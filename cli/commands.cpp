@@ -5,6 +5,7 @@
 
 #include "cli/discovery_commands.h"
 #include "cli/remembered_gateway.h"
+#include "cli/keep_command.h"
 #include "cli/report.h"
 #include "net/interfaces.h"
 #include "net/socket.h"
@@ -226,6 +227,9 @@ int FindGateway(const cCommandLine& line, cUPnP& gateway, std::ostream& err) {
 } // namespace
 
 int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
+    // keep searches by itself, after reading its file, and again whenever the gateway is lost.
+    if (line.command == eCommand::Keep)
+        return RunKeep(line, gateway, err);
     if (line.command == eCommand::Gateways || line.command == eCommand::Doctor) {
         std::uint32_t onlyLocal = 0;
         if (!ChooseInterface(line, onlyLocal, err))
@@ -247,6 +251,7 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
         return ExternalIp(line, gateway, out, err);
     case eCommand::Gateways:
     case eCommand::Doctor:
+    case eCommand::Keep:
     case eCommand::Help:
     case eCommand::Version:
         break;

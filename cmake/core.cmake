@@ -17,18 +17,22 @@ add_library(wendrel_core STATIC
     upnp/discovery.cpp
     upnp/port_listing.cpp
     upnp/port_mapping.cpp
+    net/ssdp_notify.cpp
+    upnp/gateway_host.cpp
+    keep/keep_file.cpp
+    keep/keeper.cpp
 )
 target_include_directories(wendrel_core PUBLIC ${PROJECT_SOURCE_DIR})
 
 if(WIN32)
     target_sources(wendrel_core PRIVATE net/socket_win32.cpp net/interfaces_win32.cpp
-        support/xml_msxml.cpp
+        net/multicast_listener_win32.cpp support/xml_msxml.cpp
         support/text_encoding_win32.cpp support/app_files_win32.cpp)
     target_link_libraries(wendrel_core PUBLIC ws2_32 iphlpapi ole32 oleaut32 uuid)
 else()
     find_package(pugixml REQUIRED)
     target_sources(wendrel_core PRIVATE net/socket_posix.cpp net/interfaces_posix.cpp
-        support/xml_pugi.cpp
+        net/multicast_listener_posix.cpp support/xml_pugi.cpp
         support/text_encoding_posix.cpp support/app_files_posix.cpp)
     target_link_libraries(wendrel_core PUBLIC pugixml::pugixml)
 endif()

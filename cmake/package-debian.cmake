@@ -44,6 +44,8 @@ The package holds two programs: wendrel, a window (GTK 3, Japanese texts),
 and wendrel-cli, the same for scripts and servers, with JSON output and
 documented exit statuses.")
 set(CPACK_STRIP_FILES ON)
+# /etc/wendrel/keep.conf is the administrator's: an upgrade asks before replacing it.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging}/debian/conffiles)
 
 # Debian policy: the copyright file and a compressed changelog in the
 # package's doc folder (changelog.gz: a native package has no Debian revision).
