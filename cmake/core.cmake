@@ -16,6 +16,11 @@ add_library(wendrel_core STATIC
     upnp/gateway.cpp
     upnp/discovery.cpp
     upnp/port_mapping.cpp
+    pcp/packet.cpp
+    pcp/result_code.cpp
+    pcp/client.cpp
+    pcp/mapping_store.cpp
+    pcp/mapping_gateway.cpp
 )
 target_include_directories(wendrel_core PUBLIC ${PROJECT_SOURCE_DIR})
 

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "mapping/gateway.h"
+#include "pcp/client.h"
+#include "pcp/mapping_store.h"
+
+// PCP and NAT-PMP have no permanent mappings: a lease of 0 asks for this.
+constexpr int kPcpDefaultLeaseSeconds = 7200;
+
+// The mapping interface over PCP or NAT-PMP at one gateway. Add renews with
+// the stored nonce when this host made the mapping before. Find answers from
+// the store alone (a mapping this host made, not yet expired): a MAP to check
+// would also renew it. The server epoch is watched on every answer; a
+// restart (epoch backwards, or an ANNOUNCE) stays readable through
+// TakeGatewayRestart() until taken.
+class cPcpMappingGateway : public cMappingGateway {
+public:
+    // localAddress: this host's dotted address towards the gateway.
+    cPcpMappingGateway(cPcpClient& client, ePcpDialect dialect, std::string localAddress,
+                       cMappingStore& store, int budgetMs);
+
+    bool GetExternalAddress(std::string& out) override;
+    bool Add(const cMapping& wanted, cAddResult& result) override;
+    bool Find(const std::string& protocol, int externalPort, bool& found, cMapping& out) override;
+    bool Delete(const std::string& protocol, int externalPort) override;
+    const cFailure& LastFailure() const override { return failure; }
+
+    ePcpDialect Dialect() const { return dialect; }
+    // A PCP server that answered in NAT-PMP form: the caller may switch.
+    bool ServerSpeaksNatPmpOnly() const { return natPmpOnly; }
+    bool EpochKnown() { return client.Epoch().Known(); }
+    std::uint32_t Epoch() { return client.Epoch().Last(); }
+    bool TakeGatewayRestart() { return client.Epoch().TakeRestart(); }
+    const char* DialectName() const;
+
+private:
+    bool Map(const std::string& protocol, int internalPort, int suggestedExternalPort,
+             std::uint32_t lifetime, const cPcpNonce& nonce, cPcpAnswer& answer);
+    bool Refused(const cPcpAnswer& answer);
+
+    cPcpClient& client;
+    ePcpDialect dialect;
+    std::string localAddress;
+    cMappingStore& store;
+    int budgetMs;
+    cFailure failure;
+    bool natPmpOnly = false;
+};
+
+const char* PcpDialectName(ePcpDialect dialect);
