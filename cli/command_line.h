@@ -8,6 +8,9 @@
 
 enum class eCommand { List, Add, Delete, ExternalIp, Gateways, Doctor, Help, Version };
 
+// --protocol: which mapping protocol to speak.
+enum class eProtocolChoice { kAuto, kUpnp, kPcp, kNatPmp };
+
 // Exit statuses; scripts depend on them.
 constexpr int kExitOk = 0;
 constexpr int kExitNoGateway = 1;
@@ -38,6 +41,8 @@ struct cCommandLine {
     std::string rememberedPath;
     // add: the lease asked for, in seconds (0: as long as the gateway allows).
     int leaseSeconds = 0;
+    bool leaseGiven = false;
+    eProtocolChoice protocol = eProtocolChoice::kAuto;
     // delete: protocol and external port of each pair, in order.
     std::vector<cUPnP::cEntry> deletions;
 };

@@ -67,9 +67,9 @@ bool cPcpMappingGateway::Refused(const cPcpAnswer& answer) {
     return true;
 }
 
-bool cPcpMappingGateway::Map(const std::string& protocol, int internalPort,
-                             int suggestedExternalPort, std::uint32_t lifetime,
-                             const cPcpNonce& nonce, cPcpAnswer& answer) {
+bool cPcpMappingGateway::StartMap(const std::string& protocol, int internalPort,
+                                  int suggestedExternalPort, std::uint32_t lifetime,
+                                  const cPcpNonce& nonce) {
     failure = cFailure();
     cPcpExpectation expected;
     expected.dialect = dialect;
@@ -97,7 +97,17 @@ bool cPcpMappingGateway::Map(const std::string& protocol, int internalPort,
         expected.opcode = map.opcode;
         expected.internalPort = map.internalPort;
     }
-    if (!client.Exchange(request, expected, budgetMs)) {
+    if (!client.Start(request, expected, budgetMs)) {
+        failure = client.LastFailure();
+        return false;
+    }
+    return true;
+}
+
+bool cPcpMappingGateway::FinishMap(cPcpAnswer& answer) {
+    while (client.Poll(budgetMs) == cPcpClient::kWaiting) {
+    }
+    if (client.State() != cPcpClient::kAnswered) {
         failure = client.LastFailure();
         return false;
     }
@@ -105,22 +115,31 @@ bool cPcpMappingGateway::Map(const std::string& protocol, int internalPort,
     return !Refused(answer);
 }
 
-bool cPcpMappingGateway::GetExternalAddress(std::string& out) {
-    cPcpAnswer answer;
-    if (dialect == ePcpDialect::kNatPmp) {
-        cPcpExpectation expected;
-        expected.dialect = dialect;
-        expected.opcode = kNatPmpOpcodeExternalAddress;
-        if (!client.Exchange(EncodeNatPmpRequest(cNatPmpRequest()), expected, budgetMs)) {
-            failure = client.LastFailure();
-            return false;
-        }
-        answer = client.Answer();
-        if (Refused(answer))
-            return false;
-    } else if (!Map("UDP", ProbePort(), 0, 0, MakePcpNonce(), answer)) {
+bool cPcpMappingGateway::Map(const std::string& protocol, int internalPort,
+                             int suggestedExternalPort, std::uint32_t lifetime,
+                             const cPcpNonce& nonce, cPcpAnswer& answer) {
+    return StartMap(protocol, internalPort, suggestedExternalPort, lifetime, nonce) &&
+           FinishMap(answer);
+}
+
+bool cPcpMappingGateway::StartExternalAddress() {
+    if (dialect == ePcpDialect::kPcp)
+        return StartMap("UDP", ProbePort(), 0, 0, MakePcpNonce());
+    failure = cFailure();
+    cPcpExpectation expected;
+    expected.dialect = dialect;
+    expected.opcode = kNatPmpOpcodeExternalAddress;
+    if (!client.Start(EncodeNatPmpRequest(cNatPmpRequest()), expected, budgetMs)) {
+        failure = client.LastFailure();
         return false;
     }
+    return true;
+}
+
+bool cPcpMappingGateway::FinishExternalAddress(std::string& out) {
+    cPcpAnswer answer;
+    if (!FinishMap(answer))
+        return false;
     if (!answer.externalAddressIsIpv4) {
         failure = Make("NoExternalAddress", "the gateway named no IPv4 external address",
                        "ルーターが外部IPv4アドレスを返しませんでした");
@@ -128,6 +147,10 @@ bool cPcpMappingGateway::GetExternalAddress(std::string& out) {
     }
     out = Ipv4Text(answer.externalAddress);
     return true;
+}
+
+bool cPcpMappingGateway::GetExternalAddress(std::string& out) {
+    return StartExternalAddress() && FinishExternalAddress(out);
 }
 
 bool cPcpMappingGateway::Add(const cMapping& wanted, cAddResult& result) {

@@ -28,6 +28,12 @@ public:
     bool Delete(const std::string& protocol, int externalPort) override;
     const cFailure& LastFailure() const override { return failure; }
 
+    // GetExternalAddress in two steps, for a caller that waits on other
+    // things meanwhile: Start sends; Finish reads the answer once the client
+    // is no longer kWaiting.
+    bool StartExternalAddress();
+    bool FinishExternalAddress(std::string& out);
+
     ePcpDialect Dialect() const { return dialect; }
     // A PCP server that answered in NAT-PMP form: the caller may switch.
     bool ServerSpeaksNatPmpOnly() const { return natPmpOnly; }
@@ -40,6 +46,9 @@ private:
     bool Map(const std::string& protocol, int internalPort, int suggestedExternalPort,
              std::uint32_t lifetime, const cPcpNonce& nonce, cPcpAnswer& answer);
     bool Refused(const cPcpAnswer& answer);
+    bool StartMap(const std::string& protocol, int internalPort, int suggestedExternalPort,
+                  std::uint32_t lifetime, const cPcpNonce& nonce);
+    bool FinishMap(cPcpAnswer& answer);
 
     cPcpClient& client;
     ePcpDialect dialect;
