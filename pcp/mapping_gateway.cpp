@@ -138,9 +138,17 @@ bool cPcpMappingGateway::StartExternalAddress() {
 
 bool cPcpMappingGateway::FinishExternalAddress(std::string& out) {
     cPcpAnswer answer;
-    if (!FinishMap(answer))
-        return false;
-    if (!answer.externalAddressIsIpv4) {
+    if (!FinishMap(answer)) {
+        // The lifetime-0 request deletes nothing, and a server may say so
+        // (miniupnpd: NO_RESOURCES) while naming its external address.
+        if (client.State() != cPcpClient::kAnswered || dialect != ePcpDialect::kPcp ||
+            client.Answer().kind != cPcpAnswer::kPcpMap || !client.Answer().externalAddressIsIpv4 ||
+            client.Answer().externalAddress == 0)
+            return false;
+        answer = client.Answer();
+        failure = cFailure();
+    }
+    if (!answer.externalAddressIsIpv4 || answer.externalAddress == 0) {
         failure = Make("NoExternalAddress", "the gateway named no IPv4 external address",
                        "ルーターが外部IPv4アドレスを返しませんでした");
         return false;
