@@ -237,8 +237,8 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
         }
     }
     if (pcpFound == eProtocolFound::kNone)
-        err << kPrefix << "no gateway found: no UPnP gateway answered the search, nor the "
-            << "default gateway over PCP or NAT-PMP\n";
+        err << kPrefix
+            << "no UPnP gateway found, nor a PCP or NAT-PMP server at the default gateway\n";
     return pcpFound;
 }
 
