@@ -37,6 +37,11 @@ bool ResolveServer(const cPcpSettings& settings, std::string& server) {
     return !server.empty() || GetDefaultGateway(server);
 }
 
+bool ResolveLocal(const cPcpSettings& settings, const std::string& server, std::string& local) {
+    local = settings.localAddress;
+    return !local.empty() || GetSourceAddressTowards(server, local);
+}
+
 const char* DialectLabel(bool natPmp) {
     return natPmp ? "NAT-PMP" : "PCP";
 }
@@ -190,7 +195,7 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
     cPcpClient client;
     cMappingStore store("");
     std::string server, local;
-    bool pcpAsking = ResolveServer(settings, server) && GetSourceAddressTowards(server, local) &&
+    bool pcpAsking = ResolveServer(settings, server) && ResolveLocal(settings, server, local) &&
                      client.Open(server, settings.port);
     cPcpMappingGateway probe(client, ePcpDialect::kPcp, local, store, line.timeoutMs);
     pcpAsking = pcpAsking && probe.StartExternalAddress();
@@ -251,7 +256,7 @@ int RunPcpCommand(const cCommandLine& line, bool natPmp, const cPcpSettings& set
         return kExitNoGateway;
     }
     cPcpClient client;
-    if (!GetSourceAddressTowards(server, local) || !client.Open(server, settings.port)) {
+    if (!ResolveLocal(settings, server, local) || !client.Open(server, settings.port)) {
         err << kPrefix << "cannot reach the default gateway " << server << "\n";
         return kExitNoGateway;
     }

@@ -13,6 +13,8 @@ struct cPcpSettings {
     std::string server; // dotted IPv4; empty: the default gateway
     std::uint16_t port = kPcpServerPort;
     std::string storePath; // the "mappings" file; empty: kept in memory only
+    // This host's address towards the server; empty: the route decides.
+    std::string localAddress;
 };
 
 enum class eProtocolFound { kNone, kUpnp, kPcp, kNatPmp };
