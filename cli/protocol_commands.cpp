@@ -89,16 +89,16 @@ int Add(const cCommandLine& line, cPcpMappingGateway& gateway, const std::string
         err << kPrefix << "invalid port mapping\n";
         return kExitUsage;
     }
-    cMapping wanted = ToMapping(entry, line.leaseGiven ? line.leaseSeconds
-                                                       : kPcpDefaultLeaseSeconds);
+    cMapping wanted =
+        ToMapping(entry, line.leaseGiven ? line.leaseSeconds : kPcpDefaultLeaseSeconds);
     cAddResult result;
     const std::string described = entry.protocol + " " + DecimalText(entry.externalPort);
     if (!gateway.Add(wanted, result)) {
         Warn(err, result.warnings);
         const cFailure& failure = gateway.LastFailure();
-        return Fail(line,
-                    failure.code ? "the gateway refused " + described : "could not add " + described,
-                    failure, out, err);
+        return Fail(
+            line, failure.code ? "the gateway refused " + described : "could not add " + described,
+            failure, out, err);
     }
     Warn(err, result.warnings);
     if (line.json) {
@@ -224,7 +224,8 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
                 return eProtocolFound::kUpnp;
             }
         }
-        if (searching && !repeated && cClock::now() - start >= std::chrono::milliseconds(kSsdpRepeatMs)) {
+        if (searching && !repeated &&
+            cClock::now() - start >= std::chrono::milliseconds(kSsdpRepeatMs)) {
             // Sent twice, as Discover does: Wi-Fi loses single datagrams.
             repeated = true;
             SearchBoth(ssdp);
@@ -234,8 +235,8 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
             if (client.State() == cPcpClient::kAnswered) {
                 std::string address;
                 probe.FinishExternalAddress(address);
-                pcpFound = probe.ServerSpeaksNatPmpOnly() ? eProtocolFound::kNatPmp
-                                                          : eProtocolFound::kPcp;
+                pcpFound =
+                    probe.ServerSpeaksNatPmpOnly() ? eProtocolFound::kNatPmp : eProtocolFound::kPcp;
                 // A PCP-only network must not cost the whole time-out.
                 end = std::min(end, cClock::now() + std::chrono::milliseconds(kAutoPcpGraceMs));
             }

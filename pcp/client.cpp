@@ -48,8 +48,7 @@ bool AnswerMatches(const cPcpAnswer& answer, const cPcpExpectation& expected) {
     switch (answer.kind) {
     case cPcpAnswer::kPcpMap:
         return answer.version == kPcpVersion && answer.nonce == expected.nonce &&
-               answer.protocol == expected.protocol &&
-               answer.internalPort == expected.internalPort;
+               answer.protocol == expected.protocol && answer.internalPort == expected.internalPort;
     case cPcpAnswer::kPcpHeaderOnly:
         return true;
     case cPcpAnswer::kNatPmpHeaderOnly:
@@ -151,9 +150,8 @@ int cPcpClient::MsUntilDue() const {
 cPcpClient::eState cPcpClient::Poll(int pollMs) {
     if (state != kWaiting)
         return state;
-    const cClock::time_point until =
-        std::min({cClock::now() + std::chrono::milliseconds(std::max(pollMs, 0)), nextSendAt,
-                  endAt});
+    const cClock::time_point until = std::min(
+        {cClock::now() + std::chrono::milliseconds(std::max(pollMs, 0)), nextSendAt, endAt});
     std::string datagram;
     for (;;) {
         const int left = MsBetween(cClock::now(), until);

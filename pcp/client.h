@@ -40,7 +40,7 @@ bool EpochIsConsistent(std::uint32_t previousEpoch, std::uint32_t epoch,
 
 // Remembers the server's epoch across exchanges; a restart is kept until read.
 class cEpochWatch {
-public:
+  public:
     void Observe(std::uint32_t epoch, std::chrono::steady_clock::time_point at);
     // An ANNOUNCE, or an epoch that went backwards.
     void NoteRestart() { restart = true; }
@@ -48,7 +48,7 @@ public:
     std::uint32_t Last() const { return last; }
     bool TakeRestart();
 
-private:
+  private:
     bool known = false;
     bool restart = false;
     std::uint32_t last = 0;
@@ -60,7 +60,7 @@ private:
 // address and port and only when they match. Start and Poll let a caller
 // interleave it with other waits in one thread; Exchange does both.
 class cPcpClient : no_copy {
-public:
+  public:
     enum eState { kIdle, kWaiting, kAnswered, kGaveUp };
 
     // serverAddress: dotted IPv4.
@@ -80,7 +80,7 @@ public:
     // Milliseconds until the exchange needs Poll again (0 when idle or done).
     int MsUntilDue() const;
 
-private:
+  private:
     bool SendRequest();
 
     cSocketUDP udp;

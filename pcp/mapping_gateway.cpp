@@ -11,8 +11,8 @@ namespace {
 
 std::uint32_t ReadDotted(const std::string& text) {
     unsigned parts[4] = {};
-    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u", &parts[0], &parts[1], &parts[2],
-                    &parts[3]) != 4)
+    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u", &parts[0], &parts[1], &parts[2], &parts[3]) !=
+        4)
         return 0;
     return (parts[0] & 0xFF) << 24 | (parts[1] & 0xFF) << 16 | (parts[2] & 0xFF) << 8 |
            (parts[3] & 0xFF);
@@ -44,8 +44,7 @@ const char* PcpDialectName(ePcpDialect dialect) {
 }
 
 cPcpMappingGateway::cPcpMappingGateway(cPcpClient& client, ePcpDialect dialect,
-                                       std::string localAddress, cMappingStore& store,
-                                       int budgetMs)
+                                       std::string localAddress, cMappingStore& store, int budgetMs)
     : client(client), dialect(dialect), localAddress(std::move(localAddress)), store(store),
       budgetMs(budgetMs) {}
 

@@ -17,7 +17,7 @@ constexpr int kPcpDefaultLeaseSeconds = 7200;
 // restart (epoch backwards, or an ANNOUNCE) stays readable through
 // TakeGatewayRestart() until taken.
 class cPcpMappingGateway : public cMappingGateway {
-public:
+  public:
     // localAddress: this host's dotted address towards the gateway.
     cPcpMappingGateway(cPcpClient& client, ePcpDialect dialect, std::string localAddress,
                        cMappingStore& store, int budgetMs);
@@ -42,7 +42,7 @@ public:
     bool TakeGatewayRestart() { return client.Epoch().TakeRestart(); }
     const char* DialectName() const;
 
-private:
+  private:
     bool Map(const std::string& protocol, int internalPort, int suggestedExternalPort,
              std::uint32_t lifetime, const cPcpNonce& nonce, cPcpAnswer& answer);
     bool Refused(const cPcpAnswer& answer);

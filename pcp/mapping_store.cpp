@@ -28,7 +28,9 @@ bool FromHex(const std::string& text, std::string& out) {
         int value = 0;
         for (std::size_t j = i; j < i + 2; ++j) {
             const char c = text[j];
-            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                     : -1;
             if (digit < 0)
                 return false;
             value = value * 16 + digit;
@@ -38,9 +40,9 @@ bool FromHex(const std::string& text, std::string& out) {
     return true;
 }
 
-bool ReadNumber(const std::string& text, std::int64_t least, std::int64_t most,
-                std::int64_t& out) {
-    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
+bool ReadNumber(const std::string& text, std::int64_t least, std::int64_t most, std::int64_t& out) {
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
     out = std::stoll(text);
     return out >= least && out <= most;
@@ -100,16 +102,15 @@ bool ParseLine(const std::string& line, cStoredMapping& out) {
 std::string FormatStoredMappings(const std::vector<cStoredMapping>& mappings) {
     std::string text = std::string(kHeader) + "\n";
     for (const cStoredMapping& m : mappings) {
-        const std::string description =
-            m.description.substr(0, kMaxStoredDescriptionBytes);
-        text += m.dialect + " " + m.gateway + " " + m.protocol + " " +
-                std::to_string(m.externalPort) + " " + std::to_string(m.internalPort) + " " +
-                Hex(m.nonce.data(), m.nonce.size()) + " " + std::to_string(m.expires) + " " +
-                (description.empty()
-                     ? std::string("-")
-                     : Hex(reinterpret_cast<const std::uint8_t*>(description.data()),
-                           description.size())) +
-                "\n";
+        const std::string description = m.description.substr(0, kMaxStoredDescriptionBytes);
+        text +=
+            m.dialect + " " + m.gateway + " " + m.protocol + " " + std::to_string(m.externalPort) +
+            " " + std::to_string(m.internalPort) + " " + Hex(m.nonce.data(), m.nonce.size()) + " " +
+            std::to_string(m.expires) + " " +
+            (description.empty() ? std::string("-")
+                                 : Hex(reinterpret_cast<const std::uint8_t*>(description.data()),
+                                       description.size())) +
+            "\n";
     }
     return text;
 }

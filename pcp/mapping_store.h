@@ -13,8 +13,8 @@
 // comment (kept here only). One file in the user's cache folder; read back
 // with every field checked, never trusted.
 struct cStoredMapping {
-    std::string dialect; // "pcp" or "natpmp"
-    std::string gateway; // dotted address
+    std::string dialect;  // "pcp" or "natpmp"
+    std::string gateway;  // dotted address
     std::string protocol; // "TCP" or "UDP"
     int externalPort = 0;
     int internalPort = 0;
@@ -33,7 +33,7 @@ std::string FormatStoredMappings(const std::vector<cStoredMapping>& mappings);
 std::vector<cStoredMapping> ParseStoredMappings(const std::string& text);
 
 class cMappingStore {
-public:
+  public:
     // path: the file ("" keeps everything in memory only).
     explicit cMappingStore(std::string path) : path(std::move(path)) {}
     bool Load();
@@ -42,11 +42,11 @@ public:
                                const std::string& protocol, int externalPort) const;
     // Replaces the entry of the same dialect, gateway, protocol and port.
     void Put(const cStoredMapping& mapping);
-    void Remove(const std::string& dialect, const std::string& gateway,
-                const std::string& protocol, int externalPort);
+    void Remove(const std::string& dialect, const std::string& gateway, const std::string& protocol,
+                int externalPort);
     const std::vector<cStoredMapping>& All() const { return mappings; }
 
-private:
+  private:
     std::string path;
     std::vector<cStoredMapping> mappings;
 };

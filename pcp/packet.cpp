@@ -22,7 +22,7 @@ void PutMappedIpv4(std::string& out, std::uint32_t address) {
 
 // Bounds-checked big-endian reads over one datagram.
 class cReader {
-public:
+  public:
     explicit cReader(const std::string& bytes) : bytes(bytes) {}
     std::size_t Size() const { return bytes.size(); }
     std::uint8_t U8(std::size_t at) const {
@@ -41,7 +41,7 @@ public:
         return U8(at + 10) == 0xFF && U8(at + 11) == 0xFF;
     }
 
-private:
+  private:
     const std::string& bytes;
 };
 

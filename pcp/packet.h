@@ -54,12 +54,12 @@ struct cNatPmpRequest {
 // Any answer on port 5351, as far as it could be read.
 struct cPcpAnswer {
     enum eKind {
-        kUnreadable,     // too short, too long, not a response, wrong layout
-        kPcpMap,         // PCP MAP response (payload present)
-        kPcpHeaderOnly,  // PCP response without the opcode's payload (an error)
-        kPcpAnnounce,    // PCP ANNOUNCE response
-        kNatPmpAddress,  // NAT-PMP opcode 128
-        kNatPmpMap,      // NAT-PMP opcode 129 or 130
+        kUnreadable,      // too short, too long, not a response, wrong layout
+        kPcpMap,          // PCP MAP response (payload present)
+        kPcpHeaderOnly,   // PCP response without the opcode's payload (an error)
+        kPcpAnnounce,     // PCP ANNOUNCE response
+        kNatPmpAddress,   // NAT-PMP opcode 128
+        kNatPmpMap,       // NAT-PMP opcode 129 or 130
         kNatPmpHeaderOnly // NAT-PMP error without payload (e.g. to a PCP request)
     };
     eKind kind = kUnreadable;

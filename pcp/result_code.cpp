@@ -33,7 +33,8 @@ constexpr cKnownResult kPcpResults[] = {
      "このプロトコルには対応していません"},
     {10, "USER_EX_QUOTA", "this host has reached its quota of mappings",
      "この機器のポートマップの上限に達しました"},
-    {11, "CANNOT_PROVIDE_EXTERNAL", "the gateway cannot give the external port or address asked for",
+    {11, "CANNOT_PROVIDE_EXTERNAL",
+     "the gateway cannot give the external port or address asked for",
      "指定した外部ポートまたはアドレスは使えません"},
     {12, "ADDRESS_MISMATCH", "the gateway saw the request come from another address than it names",
      "要求の送信元アドレスが一致しません"},
@@ -69,8 +70,7 @@ cFailure FromTable(const cKnownResult (&table)[N], int code, const char* unknown
     for (const cKnownResult& known : table)
         if (known.code == code)
             return Failure(code, known.name, known.message, known.messageJa);
-    return Failure(code, unknownName,
-                   FormatString("the gateway refused with result code %d", code),
+    return Failure(code, unknownName, FormatString("the gateway refused with result code %d", code),
                    FormatString("ルーターが結果コード %d で拒否しました", code));
 }
 
@@ -85,10 +85,10 @@ cFailure NatPmpFailure(int code) {
 }
 
 cFailure PcpTimeoutFailure(int waitedMs) {
-    return Failure(0, "Timeout",
-                   FormatString("the gateway did not answer on port 5351 within %.1f s",
-                                waitedMs / 1000.0),
-                   "ルーターから応答がありません");
+    return Failure(
+        0, "Timeout",
+        FormatString("the gateway did not answer on port 5351 within %.1f s", waitedMs / 1000.0),
+        "ルーターから応答がありません");
 }
 
 cFailure PcpSendFailure() {

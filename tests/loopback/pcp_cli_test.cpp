@@ -48,10 +48,11 @@ class cPcpCli {
     void Grant(int granted = 0) {
         server.SetHandler([granted](const std::string& request, int) {
             const bool natPmp = request[0] == 0;
-            const int asked = natPmp ? (request.size() >= 8 ? (std::uint8_t(request[6]) << 8 |
-                                                               std::uint8_t(request[7]))
-                                                            : 0)
-                                     : (std::uint8_t(request[42]) << 8 | std::uint8_t(request[43]));
+            const int asked =
+                natPmp ? (request.size() >= 8
+                              ? (std::uint8_t(request[6]) << 8 | std::uint8_t(request[7]))
+                              : 0)
+                       : (std::uint8_t(request[42]) << 8 | std::uint8_t(request[43]));
             const std::uint16_t port = static_cast<std::uint16_t>(granted ? granted : asked);
             if (natPmp)
                 return tReplies{{cFakePcpServer::NatPmpAnswer(request, 0, 100, port), false, 0}};

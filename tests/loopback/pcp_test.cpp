@@ -43,9 +43,8 @@ cMapping Wanted(int externalPort, int internalPort = 8080, int lease = 3600) {
 TEST(PcpExchange, AnswersFromAnotherPortAreIgnored) {
     cFixture f;
     f.server.SetHandler([](const std::string& request, int) {
-        return tReplies{
-            {cFakePcpServer::PcpMapAnswer(request, 0, 0, 10, 0, 0x01020304), true, 0},
-            {cFakePcpServer::PcpMapAnswer(request, 0, 0, 10, 0), false, 50}};
+        return tReplies{{cFakePcpServer::PcpMapAnswer(request, 0, 0, 10, 0, 0x01020304), true, 0},
+                        {cFakePcpServer::PcpMapAnswer(request, 0, 0, 10, 0), false, 50}};
     });
     std::string address;
     ASSERT_TRUE(f.gateway.GetExternalAddress(address)) << f.gateway.LastFailure().message;
@@ -130,9 +129,8 @@ TEST(PcpExchange, AnotherGrantedPortIsKeptAndSaid) {
 TEST(PcpExchange, DeleteCarriesTheNonceOfTheAdd) {
     cFixture f;
     f.server.SetHandler([](const std::string& request, int) {
-        return tReplies{{cFakePcpServer::PcpMapAnswer(request, 0, request[7] ? 3600 : 0, 10,
-                                                      8080),
-                         false, 0}};
+        return tReplies{
+            {cFakePcpServer::PcpMapAnswer(request, 0, request[7] ? 3600 : 0, 10, 8080), false, 0}};
     });
     cAddResult result;
     ASSERT_TRUE(f.gateway.Add(Wanted(8080), result));
@@ -149,8 +147,8 @@ TEST(PcpExchange, DeleteCarriesTheNonceOfTheAdd) {
 TEST(PcpExchange, RefusalsCarryTheTabledReason) {
     cFixture f;
     f.server.SetHandler([](const std::string& request, int) {
-        return tReplies{{cFakePcpServer::PcpMapAnswer(request, kPcpNotAuthorized, 0, 10, 0),
-                         false, 0}};
+        return tReplies{
+            {cFakePcpServer::PcpMapAnswer(request, kPcpNotAuthorized, 0, 10, 0), false, 0}};
     });
     cAddResult result;
     EXPECT_FALSE(f.gateway.Add(Wanted(80), result));
@@ -161,8 +159,8 @@ TEST(PcpExchange, RefusalsCarryTheTabledReason) {
 TEST(PcpExchange, AnEpochThatGoesBackwardsIsARestart) {
     cFixture f(ePcpDialect::kNatPmp);
     f.server.SetHandler([](const std::string& request, int index) {
-        return tReplies{{cFakePcpServer::NatPmpAnswer(request, 0, index == 0 ? 5000 : 3), false,
-                         0}};
+        return tReplies{
+            {cFakePcpServer::NatPmpAnswer(request, 0, index == 0 ? 5000 : 3), false, 0}};
     });
     std::string address;
     ASSERT_TRUE(f.gateway.GetExternalAddress(address));

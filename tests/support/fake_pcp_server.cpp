@@ -60,8 +60,8 @@ class cFakePcpServer::impl {
             char buffer[2048];
             sockaddr_in from{};
             socklen_t size = sizeof from;
-            const ssize_t got = recvfrom(fd, buffer, sizeof buffer, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &size);
+            const ssize_t got =
+                recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &size);
             if (got < 0)
                 continue;
             const std::string request(buffer, static_cast<std::size_t>(got));

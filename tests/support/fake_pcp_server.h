@@ -35,9 +35,8 @@ class cFakePcpServer {
     std::vector<std::string> Requests() const;
 
     // Answers built the way a server builds them, from a request's bytes.
-    static std::string PcpMapAnswer(const std::string& request, int result,
-                                    std::uint32_t lifetime, std::uint32_t epoch,
-                                    std::uint16_t externalPort,
+    static std::string PcpMapAnswer(const std::string& request, int result, std::uint32_t lifetime,
+                                    std::uint32_t epoch, std::uint16_t externalPort,
                                     std::uint32_t externalAddress = 0xCB007107);
     static std::string NatPmpAnswer(const std::string& request, int result, std::uint32_t epoch,
                                     std::uint16_t externalPort = 0);

@@ -101,8 +101,8 @@ TEST(PcpClient, EpochConsistencyFollowsRfc6887) {
         std::uint32_t previous, epoch, clientSeconds;
         bool consistent;
     } cases[] = {
-        {1000, 1000, 0, true},   {1000, 1060, 60, true},  {1000, 999, 0, true},
-        {1000, 998, 0, false},   {1000, 5, 60, false},    {1000, 1060, 200, false},
+        {1000, 1000, 0, true},   {1000, 1060, 60, true}, {1000, 999, 0, true},
+        {1000, 998, 0, false},   {1000, 5, 60, false},   {1000, 1060, 200, false},
         {1000, 2000, 60, false}, {1000, 1062, 60, true},
     };
     for (const auto& c : cases)
@@ -124,11 +124,11 @@ TEST(PcpClient, EpochWatchKeepsARestartUntilTaken) {
 }
 
 TEST(PcpResultCode, EveryTabledCodeHasItsNameAndBothSentences) {
-    const char* pcpNames[] = {"UNSUPP_VERSION",     "NOT_AUTHORIZED",   "MALFORMED_REQUEST",
-                              "UNSUPP_OPCODE",      "UNSUPP_OPTION",    "MALFORMED_OPTION",
-                              "NETWORK_FAILURE",    "NO_RESOURCES",     "UNSUPP_PROTOCOL",
-                              "USER_EX_QUOTA",      "CANNOT_PROVIDE_EXTERNAL",
-                              "ADDRESS_MISMATCH",   "EXCESSIVE_REMOTE_PEERS"};
+    const char* pcpNames[] = {
+        "UNSUPP_VERSION",        "NOT_AUTHORIZED",   "MALFORMED_REQUEST",       "UNSUPP_OPCODE",
+        "UNSUPP_OPTION",         "MALFORMED_OPTION", "NETWORK_FAILURE",         "NO_RESOURCES",
+        "UNSUPP_PROTOCOL",       "USER_EX_QUOTA",    "CANNOT_PROVIDE_EXTERNAL", "ADDRESS_MISMATCH",
+        "EXCESSIVE_REMOTE_PEERS"};
     for (int code = 1; code <= 13; ++code) {
         const cFailure failure = PcpFailure(code);
         EXPECT_EQ(failure.code, code);

@@ -40,10 +40,10 @@ TEST(PcpPacket, MapRequestIsLaidOutAsRfc6887Says) {
     request.protocol = kIanaProtocolUdp;
     request.internalPort = 8080;
     request.suggestedExternalPort = 8081;
-    const std::string expected =
-        Bytes({2, 1, 0, 0, 0, 0, 0x1C, 0x20, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 168,
-               77, 20, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 17, 0, 0, 0, 0x1F, 0x90, 0x1F,
-               0x91, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0});
+    const std::string expected = Bytes(
+        {2,    1,    0,    0,    0, 0, 0x1C, 0x20, 0, 0, 0, 0, 0, 0,  0,    0,    0,  0, 0xFF, 0xFF,
+         192,  168,  77,   20,   1, 2, 3,    4,    5, 6, 7, 8, 9, 10, 11,   12,   17, 0, 0,    0,
+         0x1F, 0x90, 0x1F, 0x91, 0, 0, 0,    0,    0, 0, 0, 0, 0, 0,  0xFF, 0xFF, 0,  0, 0,    0});
     EXPECT_EQ(EncodePcpMapRequest(request), expected);
 }
 
@@ -76,8 +76,7 @@ TEST(PcpPacket, MapAnswerIsRead) {
 }
 
 TEST(PcpPacket, NatPmpAnswersAreRead) {
-    const cPcpAnswer address =
-        DecodeAnswer(Bytes({0, 128, 0, 0, 0, 0, 1, 0, 203, 0, 113, 7}));
+    const cPcpAnswer address = DecodeAnswer(Bytes({0, 128, 0, 0, 0, 0, 1, 0, 203, 0, 113, 7}));
     ASSERT_EQ(address.kind, cPcpAnswer::kNatPmpAddress);
     EXPECT_EQ(address.epoch, 256u);
     EXPECT_EQ(Ipv4Text(address.externalAddress), "203.0.113.7");
