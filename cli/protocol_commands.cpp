@@ -13,6 +13,7 @@
 #include "net/http.h"
 #include "net/interfaces.h"
 #include "net/socket.h"
+#include "net/socket_wait.h"
 #include "net/ssdp.h"
 #include "net/url.h"
 #include "pcp/client.h"
@@ -28,10 +29,11 @@ namespace {
 using cClock = std::chrono::steady_clock;
 using cJson = nlohmann::ordered_json;
 
-constexpr const char* kPrefix = "wendrel-cli: ";
-// The two waits of the auto search take turns in slices this long.
-constexpr int kAutoSliceMs = 5;
+// Once poll says the search's socket is readable, cSSDP reads for at most
+// this long (a bound below 2 ms can round to no read at all).
+constexpr int kAutoSsdpReadMs = 10;
 
+constexpr const char* kPrefix = "wendrel-cli: ";
 bool ResolveServer(const cPcpSettings& settings, std::string& server) {
     server = settings.server;
     return !server.empty() || GetDefaultGateway(server);
@@ -208,8 +210,20 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
     }
     bool repeated = false;
     eProtocolFound pcpFound = eProtocolFound::kNone;
+    // One wait over both sockets: whichever answers first is handled first.
     while ((searching || pcpAsking) && cClock::now() < end) {
-        if (searching && ssdp.ReceiveWithin(kAutoSliceMs)) {
+        const cClock::time_point now = cClock::now();
+        cClock::time_point wake = end;
+        if (searching && !repeated)
+            wake = std::min(wake, start + std::chrono::milliseconds(kSsdpRepeatMs));
+        if (pcpAsking)
+            wake = std::min(wake, now + std::chrono::milliseconds(client.MsUntilDue()));
+        const int waitMs = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count());
+        const std::uint32_t ready = WaitForAnySocket(
+            {searching ? &ssdp.Socket() : nullptr, pcpAsking ? &client.Socket() : nullptr},
+            std::max(waitMs, 0));
+        if ((ready & 1) && ssdp.ReceiveWithin(kAutoSsdpReadMs)) {
             cHttpUrl described;
             // As cUPnP::Discover: the description must come from the device that answered.
             if (ParseHttpUrl(ssdp.location, described) && described.host == ssdp.sender &&
@@ -230,7 +244,8 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
             repeated = true;
             SearchBoth(ssdp);
         }
-        if (pcpAsking && client.Poll(searching ? 0 : kAutoSliceMs) != cPcpClient::kWaiting) {
+        // Also when nothing arrived: Poll resends when due and ends the budget.
+        if (pcpAsking && client.Poll(0) != cPcpClient::kWaiting) {
             pcpAsking = false;
             if (client.State() == cPcpClient::kAnswered) {
                 std::string address;

@@ -77,6 +77,8 @@ class cPcpClient : no_copy {
     const cFailure& LastFailure() const { return failure; }
     cEpochWatch& Epoch() { return epoch; }
     const std::string& ServerAddress() const { return serverText; }
+    // The client's socket, for a caller that waits on it with others.
+    const cSocketUDP& Socket() const { return udp; }
     // Milliseconds until the exchange needs Poll again (0 when idle or done).
     int MsUntilDue() const;
 
