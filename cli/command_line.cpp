@@ -317,6 +317,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
             error = "--protocol needs upnp, pcp, natpmp or auto";
             return false;
         }
+        if (!line.gatewayUrl.empty() && (line.protocol == eProtocolChoice::kPcp ||
+                                         line.protocol == eProtocolChoice::kNatPmp)) {
+            error = "--gateway names a UPnP description; PCP and NAT-PMP use the default gateway";
+            return false;
+        }
     }
 
     std::vector<std::string> words;

@@ -247,8 +247,13 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
     else if (line.protocol == eProtocolChoice::kNatPmp)
         chosen = eProtocolFound::kNatPmp;
     else if (line.protocol == eProtocolChoice::kAuto && pcp && line.gatewayUrl.empty() &&
-             !(line.interfaceName.empty() && !line.rediscover && UseRememberedGateway(line, gateway)))
+             !(line.interfaceName.empty() && !line.rediscover &&
+               UseRememberedGateway(line, gateway))) {
+        std::uint32_t onlyLocal = 0;
+        if (!ChooseInterface(line, onlyLocal, err))
+            return kExitUsage;
         chosen = DetectProtocol(line, gateway, *pcp, err);
+    }
     if (chosen == eProtocolFound::kPcp || chosen == eProtocolFound::kNatPmp) {
         protocol = chosen == eProtocolFound::kPcp ? "pcp" : "natpmp";
         if (!pcp) {

@@ -7,6 +7,8 @@
 
 // PCP (RFC 6887) and NAT-PMP (RFC 6886) packets: bytes to records and back.
 // Nothing here sends; every reader is bounded by the datagram it is given.
+// Written here, not over libnatpmp: that library has no PCP and does its own
+// blocking I/O, which cannot share the one poll loop of --protocol auto.
 
 constexpr std::uint16_t kPcpServerPort = 5351;
 constexpr std::uint8_t kPcpVersion = 2;

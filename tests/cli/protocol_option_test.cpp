@@ -36,6 +36,18 @@ TEST(ProtocolOption, AnUnknownProtocolIsAUsageError) {
     }
 }
 
+TEST(ProtocolOption, AGatewayUrlGoesWithUpnpOnly) {
+    cCommandLine line;
+    std::string error;
+    for (const char* protocol : {"pcp", "natpmp"}) {
+        EXPECT_FALSE(ParseCommandLine(
+            {"--gateway", "http://192.168.1.1:5000/d.xml", "--protocol", protocol}, line, error));
+        EXPECT_NE(error.find("default gateway"), std::string::npos);
+    }
+    EXPECT_TRUE(ParseCommandLine(
+        {"--gateway", "http://192.168.1.1:5000/d.xml", "--protocol", "upnp"}, line, error));
+}
+
 TEST(ProtocolOption, OnlyAnExplicitLeaseCountsAsGiven) {
     cCommandLine line;
     std::string error;
