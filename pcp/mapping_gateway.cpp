@@ -177,10 +177,9 @@ bool cPcpMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
                                   std::to_string(lease) + " s (renew it before it ends)");
     }
     // A renewal must carry the nonce of the request that made the mapping.
-    const cStoredMapping* known =
-        store.Find(DialectName(), client.ServerAddress(), wanted.protocol, wanted.externalPort);
-    const bool renewing = known && known->internalPort == wanted.internalPort;
-    const cPcpNonce nonce = renewing ? known->nonce : MakePcpNonce();
+    const cStoredMapping* known = store.FindInternal(DialectName(), client.ServerAddress(),
+                                                     wanted.protocol, wanted.internalPort);
+    const cPcpNonce nonce = known ? known->nonce : MakePcpNonce();
     cPcpAnswer answer;
     if (!Map(wanted.protocol, wanted.internalPort, wanted.externalPort,
              static_cast<std::uint32_t>(lease), nonce, answer))

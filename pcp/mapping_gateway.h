@@ -11,7 +11,9 @@
 constexpr int kPcpDefaultLeaseSeconds = 7200;
 
 // The mapping interface over PCP or NAT-PMP at one gateway. Add renews with
-// the stored nonce when this host made the mapping before. Find answers from
+// the stored nonce when this host made a mapping of the same protocol and
+// internal port before (as the protocols key mappings); a renewal should
+// suggest result.kept's external port, which the gateway may have changed. Find answers from
 // the store alone (a mapping this host made, not yet expired): a MAP to check
 // would also renew it. The server epoch is watched on every answer; a
 // restart (epoch backwards, or an ANNOUNCE) stays readable through

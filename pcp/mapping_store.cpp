@@ -151,8 +151,22 @@ const cStoredMapping* cMappingStore::Find(const std::string& dialect, const std:
     return nullptr;
 }
 
+const cStoredMapping* cMappingStore::FindInternal(const std::string& dialect,
+                                                  const std::string& gateway,
+                                                  const std::string& protocol,
+                                                  int internalPort) const {
+    for (const cStoredMapping& m : mappings)
+        if (m.dialect == dialect && m.gateway == gateway && m.protocol == protocol &&
+            m.internalPort == internalPort)
+            return &m;
+    return nullptr;
+}
+
 void cMappingStore::Put(const cStoredMapping& mapping) {
     Remove(mapping.dialect, mapping.gateway, mapping.protocol, mapping.externalPort);
+    while (const cStoredMapping* same = FindInternal(mapping.dialect, mapping.gateway,
+                                                     mapping.protocol, mapping.internalPort))
+        Remove(same->dialect, same->gateway, same->protocol, same->externalPort);
     // The oldest entry gives way: the file stays bounded.
     if (mappings.size() >= kMaxStoredMappings)
         mappings.erase(mappings.begin());

@@ -40,7 +40,13 @@ class cMappingStore {
     bool Save() const;
     const cStoredMapping* Find(const std::string& dialect, const std::string& gateway,
                                const std::string& protocol, int externalPort) const;
-    // Replaces the entry of the same dialect, gateway, protocol and port.
+    // The entry for this internal port: PCP and NAT-PMP know a mapping by its
+    // internal side, so a renewal must find it even when another external
+    // port was granted.
+    const cStoredMapping* FindInternal(const std::string& dialect, const std::string& gateway,
+                                       const std::string& protocol, int internalPort) const;
+    // Replaces the entries of the same dialect, gateway, protocol and
+    // external or internal port.
     void Put(const cStoredMapping& mapping);
     void Remove(const std::string& dialect, const std::string& gateway, const std::string& protocol,
                 int externalPort);

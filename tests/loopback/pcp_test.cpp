@@ -170,6 +170,35 @@ TEST(PcpExchange, AnEpochThatGoesBackwardsIsARestart) {
     EXPECT_EQ(f.gateway.Epoch(), 3u);
 }
 
+TEST(PcpExchange, AnAnnounceDuringAnExchangeIsARestart) {
+    cFixture f;
+    f.server.SetHandler([](const std::string& request, int) {
+        std::string announce(24, '\0');
+        announce[0] = 2;
+        announce[1] = static_cast<char>(0x80);
+        return tReplies{{announce, false, 0},
+                        {cFakePcpServer::PcpMapAnswer(request, 0, 0, 10, 0), false, 0}};
+    });
+    std::string address;
+    ASSERT_TRUE(f.gateway.GetExternalAddress(address));
+    EXPECT_TRUE(f.gateway.TakeGatewayRestart());
+}
+
+TEST(PcpExchange, ARenewalCarriesTheNonceEvenWhenAnotherPortWasGranted) {
+    cFixture f;
+    f.server.SetHandler([](const std::string& request, int) {
+        return tReplies{{cFakePcpServer::PcpMapAnswer(request, 0, 3600, 10, 40000), false, 0}};
+    });
+    cAddResult first, renewed;
+    ASSERT_TRUE(f.gateway.Add(Wanted(8080), first));
+    ASSERT_TRUE(f.gateway.Add(first.kept, renewed));
+    const std::vector<std::string> requests = f.server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].substr(24, 12), requests[0].substr(24, 12));
+    EXPECT_EQ(requests[1].substr(42, 2), "\x9c\x40"); // 40000 suggested
+    EXPECT_EQ(f.store.All().size(), 1u);
+}
+
 TEST(PcpExchange, SilenceIsRetriedOnTheRfcScheduleWithinTheBudget) {
     const struct {
         ePcpDialect dialect;

@@ -204,6 +204,7 @@ TEST(PcpMappingStore, PutReplacesAndStaysBounded) {
     m.internalPort = 80;
     for (int port = 1; port <= int(kMaxStoredMappings) + 10; ++port) {
         m.externalPort = port;
+        m.internalPort = 1000 + port;
         store.Put(m);
     }
     EXPECT_EQ(store.All().size(), kMaxStoredMappings);
@@ -214,8 +215,14 @@ TEST(PcpMappingStore, PutReplacesAndStaysBounded) {
     EXPECT_EQ(store.All().size(), kMaxStoredMappings);
     EXPECT_EQ(store.Find("pcp", "192.168.77.1", "TCP", 50)->internalPort, 81);
     EXPECT_EQ(store.Find("natpmp", "192.168.77.1", "TCP", 50), nullptr);
-    store.Remove("pcp", "192.168.77.1", "TCP", 50);
+    EXPECT_EQ(store.FindInternal("pcp", "192.168.77.1", "TCP", 81)->externalPort, 50);
+    // Another external port for the same internal one replaces the entry.
+    m.externalPort = 51;
+    store.Put(m);
     EXPECT_EQ(store.Find("pcp", "192.168.77.1", "TCP", 50), nullptr);
+    EXPECT_EQ(store.FindInternal("pcp", "192.168.77.1", "TCP", 81)->externalPort, 51);
+    store.Remove("pcp", "192.168.77.1", "TCP", 51);
+    EXPECT_EQ(store.FindInternal("pcp", "192.168.77.1", "TCP", 81), nullptr);
 }
 
 } // namespace
