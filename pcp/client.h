@@ -76,6 +76,7 @@ class cPcpClient : no_copy {
     // Set after kGaveUp or a failed Start.
     const cFailure& LastFailure() const { return failure; }
     cEpochWatch& Epoch() { return epoch; }
+    const cEpochWatch& Epoch() const { return epoch; }
     const std::string& ServerAddress() const { return serverText; }
     // The client's socket, for a caller that waits on it with others.
     const cSocketUDP& Socket() const { return udp; }

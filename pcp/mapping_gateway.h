@@ -4,6 +4,7 @@
 #include <string>
 
 #include "mapping/gateway.h"
+#include "mapping/gateway_epoch.h"
 #include "pcp/client.h"
 #include "pcp/mapping_store.h"
 
@@ -18,7 +19,7 @@ constexpr int kPcpDefaultLeaseSeconds = 7200;
 // would also renew it. The server epoch is watched on every answer; a
 // restart (epoch backwards, or an ANNOUNCE) stays readable through
 // TakeGatewayRestart() until taken.
-class cPcpMappingGateway : public cMappingGateway {
+class cPcpMappingGateway : public cMappingGateway, public cGatewayEpochSource {
   public:
     // localAddress: this host's dotted address towards the gateway.
     cPcpMappingGateway(cPcpClient& client, ePcpDialect dialect, std::string localAddress,
@@ -39,9 +40,9 @@ class cPcpMappingGateway : public cMappingGateway {
     ePcpDialect Dialect() const { return dialect; }
     // A PCP server that answered in NAT-PMP form: the caller may switch.
     bool ServerSpeaksNatPmpOnly() const { return natPmpOnly; }
-    bool EpochKnown() { return client.Epoch().Known(); }
-    std::uint32_t Epoch() { return client.Epoch().Last(); }
-    bool TakeGatewayRestart() { return client.Epoch().TakeRestart(); }
+    bool EpochKnown() const override { return client.Epoch().Known(); }
+    std::uint32_t Epoch() const override { return client.Epoch().Last(); }
+    bool TakeGatewayRestart() override { return client.Epoch().TakeRestart(); }
     const char* DialectName() const;
 
   private:
