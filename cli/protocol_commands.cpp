@@ -141,7 +141,9 @@ int List(const cCommandLine& line, cPcpMappingGateway& gateway, const cMappingSt
     cGatewayReport report;
     report.modelName = std::string(DialectLabel(natPmp)) + " gateway " + server;
     report.localAddress = local;
-    if (!gateway.GetExternalAddress(report.externalAddress))
+    // Without an answer there may be no gateway at all: the cache is still shown.
+    const bool answered = gateway.GetExternalAddress(report.externalAddress);
+    if (!answered)
         err << kPrefix << "the gateway did not tell its external address: "
             << FailureText(gateway.LastFailure()) << "\n";
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
@@ -162,7 +164,7 @@ int List(const cCommandLine& line, cPcpMappingGateway& gateway, const cMappingSt
         if (!report.mappings.empty())
             out << "(from this host's cache: mappings made by other hosts, or by this host "
                    "without the cache, are not shown)\n";
-        return kExitOk;
+        return answered ? kExitOk : kExitFailed;
     }
     cJson json = cJson::parse(ListJson(report));
     for (std::size_t i = 0; i < leases.size() && i < json["mappings"].size(); ++i) {
@@ -171,7 +173,7 @@ int List(const cCommandLine& line, cPcpMappingGateway& gateway, const cMappingSt
     }
     json["mappingsFrom"] = "cache";
     out << Dump(json);
-    return kExitOk;
+    return answered ? kExitOk : kExitFailed;
 }
 
 bool SearchBoth(cSSDP& ssdp) {

@@ -134,6 +134,9 @@ TEST(PcpCli, ANatPmpOnlyServerIsNamedAndSilenceIsNoGateway) {
     EXPECT_EQ(run.status, kExitNoGateway);
     EXPECT_EQ(nlohmann::json::parse(run.out)["error"]["name"], "Timeout");
     EXPECT_EQ(nlohmann::json::parse(run.out)["protocol"], "natpmp");
+    run = cli.Run({"--protocol", "pcp", "list"});
+    EXPECT_EQ(run.status, kExitNoGateway);
+    EXPECT_NE(run.err.find("did not answer"), std::string::npos) << run.err;
 }
 
 } // namespace
