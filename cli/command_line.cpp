@@ -232,7 +232,8 @@ std::string CommandHelp(CLI::App& command) {
         help.replace(help.find(usage), usage.size(),
                      "Usage: wendrel-cli [GLOBAL OPTIONS] " + command.get_name());
     return help + "\nGlobal options: --json, --timeout MS, --gateway URL, --interface "
-                  "NAME|ADDRESS, --rediscover, --protocol upnp|pcp|natpmp|auto (see wendrel-cli --help).\n";
+                  "NAME|ADDRESS, --rediscover,\n"
+                  "--protocol upnp|pcp|natpmp|auto (see wendrel-cli --help).\n";
 }
 
 } // namespace
@@ -367,13 +368,13 @@ const char* UsageText() {
            "  --gateway URL        use the gateway described at URL, without a search\n"
            "  --interface NAME     search through this interface (a name or address)\n"
            "  --rediscover         search even when a gateway is remembered\n"
-           "gateways lists every gateway that answers; doctor explains a search.\n"
            "  --protocol P         upnp, pcp, natpmp or auto (default): auto searches for\n"
            "                       a UPnP gateway and asks the default gateway over PCP at\n"
            "                       once; UPnP wins, PCP when it alone answers (NAT-PMP when\n"
            "                       the PCP server speaks only that). PCP and NAT-PMP map to\n"
            "                       this host only, for a lease (default 7200 s), keep the\n"
            "                       comment on this host, and cannot list the gateway's table.\n"
+           "gateways lists every gateway that answers; doctor explains a search.\n"
            "--lease asks for a mapping that ends after SECONDS (0-604800; default 0,\n"
            "as long as the gateway allows); a gateway that refuses the lease is asked\n"
            "again without one (725) or with 604800, then 3600 seconds (402, 724).\n"
