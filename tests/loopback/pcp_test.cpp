@@ -5,6 +5,7 @@
 #include "pcp/mapping_gateway.h"
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -21,13 +22,15 @@ constexpr int kBudgetMs = 800;
 struct cFixture {
     cFakePcpServer server;
     cPcpClient client;
-    cMappingStore store{testing::TempDir() + "wendrel-pcp-test-mappings"};
+    cMappingStore store{StorePath()};
     cPcpMappingGateway gateway;
 
     explicit cFixture(ePcpDialect dialect = ePcpDialect::kPcp)
         : gateway(client, dialect, kLocal, store, kBudgetMs) {
         client.Open(kLocal, server.Port());
     }
+    ~cFixture() { std::remove(StorePath().c_str()); }
+    static std::string StorePath() { return testing::TempDir() + "wendrel-pcp-test-mappings"; }
 };
 
 cMapping Wanted(int externalPort, int internalPort = 8080, int lease = 3600) {
