@@ -119,7 +119,8 @@ bool ParseDelete(const std::vector<std::string>& operands, cCommandLine& out, st
 // an option's value; args.size() when there is none.
 std::size_t FindCommand(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--timeout" || args[i] == "--gateway" || args[i] == "--interface")
+        if (args[i] == "--timeout" || args[i] == "--gateway" || args[i] == "--interface" ||
+            args[i] == "--protocol")
             ++i;
         else if (args[i].empty() || args[i][0] != '-')
             return i;
@@ -147,6 +148,7 @@ struct cParser {
     std::string gateway;
     std::string interfaceName;
     std::string lease;
+    std::string protocol;
     // For the help texts only: the operands are read by this program's rules.
     std::string shownOperand[5];
     std::vector<std::string> shownPairs;
@@ -162,6 +164,9 @@ struct cParser {
         app.add_option("--interface", interfaceName, "Search through this interface only")
             ->type_name("NAME|ADDRESS");
         app.add_flag("--rediscover", rediscover, "Search even when a gateway is remembered");
+        app.add_option("--protocol", protocol,
+                       "Speak UPnP IGD, PCP or NAT-PMP; auto: whichever answers (default)")
+            ->type_name("upnp|pcp|natpmp|auto");
         app.require_subcommand(0, 1);
         for (const cCommandName& entry : kCommands) {
             CLI::App* command = app.add_subcommand(entry.name, Summary(entry.command));
@@ -237,7 +242,8 @@ std::string CommandHelp(CLI::App& command) {
         help.replace(help.find(usage), usage.size(),
                      "Usage: wendrel-cli [GLOBAL OPTIONS] " + command.get_name());
     return help + "\nGlobal options: --json, --timeout MS, --gateway URL, --interface "
-                  "NAME|ADDRESS, --rediscover (see wendrel-cli --help).\n";
+                  "NAME|ADDRESS, --rediscover,\n"
+                  "--protocol upnp|pcp|natpmp|auto (see wendrel-cli --help).\n";
 }
 
 } // namespace
@@ -304,6 +310,31 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
         line.interfaceName = parser.interfaceName;
     }
 
+    if (parser.app.count("--protocol")) {
+        const struct {
+            const char* name;
+            eProtocolChoice choice;
+        } kProtocols[] = {{"auto", eProtocolChoice::kAuto},
+                          {"upnp", eProtocolChoice::kUpnp},
+                          {"pcp", eProtocolChoice::kPcp},
+                          {"natpmp", eProtocolChoice::kNatPmp}};
+        bool known = false;
+        for (const auto& entry : kProtocols)
+            if (parser.protocol == entry.name) {
+                line.protocol = entry.choice;
+                known = true;
+            }
+        if (!known) {
+            error = "--protocol needs upnp, pcp, natpmp or auto";
+            return false;
+        }
+        if (!line.gatewayUrl.empty() && (line.protocol == eProtocolChoice::kPcp ||
+                                         line.protocol == eProtocolChoice::kNatPmp)) {
+            error = "--gateway names a UPnP description; PCP and NAT-PMP use the default gateway";
+            return false;
+        }
+    }
+
     std::vector<std::string> words;
     for (std::size_t i = 0; i < operands.size(); ++i) {
         if (line.command == eCommand::Add && operands[i] == "--lease") {
@@ -312,6 +343,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
                 error = "--lease needs seconds, 0-604800";
                 return false;
             }
+            line.leaseGiven = true;
             ++i;
         } else {
             words.push_back(operands[i]);
@@ -355,6 +387,12 @@ const char* UsageText() {
            "  --gateway URL        use the gateway described at URL, without a search\n"
            "  --interface NAME     search through this interface (a name or address)\n"
            "  --rediscover         search even when a gateway is remembered\n"
+           "  --protocol P         upnp, pcp, natpmp or auto (default): auto searches for\n"
+           "                       a UPnP gateway and asks the default gateway over PCP at\n"
+           "                       once; UPnP wins, PCP when it alone answers (NAT-PMP when\n"
+           "                       the PCP server speaks only that). PCP and NAT-PMP map to\n"
+           "                       this host only, for a lease (default 7200 s), keep the\n"
+           "                       comment on this host, and cannot list the gateway's table.\n"
            "gateways lists every gateway that answers; doctor explains a search.\n"
            "--lease asks for a mapping that ends after SECONDS (0-604800; default 0,\n"
            "as long as the gateway allows); a gateway that refuses the lease is asked\n"

@@ -9,6 +9,9 @@
 
 enum class eCommand { List, Add, Delete, ExternalIp, Gateways, Doctor, Keep, Help, Version };
 
+// --protocol: which mapping protocol to speak.
+enum class eProtocolChoice { kAuto, kUpnp, kPcp, kNatPmp };
+
 // Exit statuses; scripts depend on them.
 constexpr int kExitOk = 0;
 constexpr int kExitNoGateway = 1;
@@ -39,6 +42,8 @@ struct cCommandLine {
     std::string rememberedPath;
     // add: the lease asked for, in seconds (0: as long as the gateway allows).
     int leaseSeconds = 0;
+    bool leaseGiven = false;
+    eProtocolChoice protocol = eProtocolChoice::kAuto;
     // delete: protocol and external port of each pair, in order.
     std::vector<cUPnP::cEntry> deletions;
     // keep: the file and its options.

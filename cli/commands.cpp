@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -226,7 +227,15 @@ int FindGateway(const cCommandLine& line, cUPnP& gateway, std::ostream& err) {
 
 } // namespace
 
-int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
+namespace {
+
+int RunUpnpCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out,
+                   std::ostream& err, bool found);
+
+} // namespace
+
+int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err,
+               const cPcpSettings* pcp) {
     // keep searches by itself, after reading its file, and again whenever the gateway is lost.
     if (line.command == eCommand::Keep)
         return RunKeep(line, gateway, err);
@@ -237,7 +246,46 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
         return line.command == eCommand::Gateways ? ListGateways(line, onlyLocal, out, err)
                                                   : Diagnose(line, onlyLocal, out, err);
     }
-    const int found = FindGateway(line, gateway, err);
+    // Every JSON object names the protocol that produced it.
+    std::ostringstream json;
+    std::ostream& sink = line.json ? json : out;
+    int status = kExitNoGateway;
+    const char* protocol = "upnp";
+    eProtocolFound chosen = eProtocolFound::kUpnp;
+    if (line.protocol == eProtocolChoice::kPcp)
+        chosen = eProtocolFound::kPcp;
+    else if (line.protocol == eProtocolChoice::kNatPmp)
+        chosen = eProtocolFound::kNatPmp;
+    else if (line.protocol == eProtocolChoice::kAuto && pcp && line.gatewayUrl.empty() &&
+             !(line.interfaceName.empty() && !line.rediscover &&
+               UseRememberedGateway(line, gateway))) {
+        std::uint32_t onlyLocal = 0;
+        if (!ChooseInterface(line, onlyLocal, err))
+            return kExitUsage;
+        chosen = DetectProtocol(line, gateway, *pcp, err);
+    }
+    if (chosen == eProtocolFound::kPcp || chosen == eProtocolFound::kNatPmp) {
+        protocol = chosen == eProtocolFound::kPcp ? "pcp" : "natpmp";
+        if (!pcp) {
+            err << kPrefix << "PCP and NAT-PMP are not available here\n";
+            return kExitUsage;
+        }
+        status = RunPcpCommand(line, chosen == eProtocolFound::kNatPmp, *pcp, sink, err);
+    } else if (chosen == eProtocolFound::kUpnp) {
+        // Auto with PCP at hand has found (or re-used) the UPnP gateway already.
+        const bool found = line.protocol == eProtocolChoice::kAuto && pcp;
+        status = RunUpnpCommand(line, gateway, sink, err, found);
+    }
+    if (line.json && !json.str().empty())
+        out << WithProtocol(json.str(), protocol);
+    return status;
+}
+
+namespace {
+
+int RunUpnpCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out,
+                   std::ostream& err, bool alreadyFound) {
+    const int found = alreadyFound ? kExitOk : FindGateway(line, gateway, err);
     if (found != kExitOk)
         return found;
     switch (line.command) {
@@ -258,3 +306,5 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
     }
     return kExitUsage;
 }
+
+} // namespace

@@ -5,6 +5,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/remembered_gateway.h"
+#include "pcp/mapping_store.h"
 #include "upnp/upnp.h"
 
 int main(int argc, char** argv) {
@@ -25,5 +26,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     line.rememberedPath = DefaultRememberedGatewayPath();
-    return RunCommand(line, cUPnP::GetInstance(), std::cout, std::cerr);
+    cPcpSettings pcp;
+    pcp.storePath = DefaultMappingStorePath();
+    return RunCommand(line, cUPnP::GetInstance(), std::cout, std::cerr, &pcp);
 }

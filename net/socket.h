@@ -53,9 +53,16 @@ protected:
     // Win32: the WSAEVENT. POSIX: nonzero while no close has been seen.
     std::uintptr_t event;
 
+    // The platform handle, for waits over several sockets (net/socket_wait.h).
+    friend struct cSocketAccess;
+
     // Reads what is waiting into buffer (plus one terminating zero byte).
     bool Read(std::string& buffer, int timeoutMs, std::uint32_t* fromAddress,
               std::uint16_t* fromPort);
+};
+
+struct cSocketAccess {
+    static std::uintptr_t Handle(const cSocket& socket) { return socket.handle; }
 };
 
 class cSocketTCP : public cSocket {

@@ -56,6 +56,9 @@ public:
     std::string location;
     std::string sender;
 
+    // The search's socket, for a caller that waits on it with others.
+    const cSocketUDP& Socket() const { return udp; }
+
     // The datagram Search sends for st.
     static std::string ComposeSearch(const char* st);
     // Reads one answer; true when it is acceptable for these targets.

@@ -213,7 +213,7 @@ TEST(Commands, ListJsonCarriesTheContractsFieldsInOrder) {
                            u8R"("externalAddressKind":"public","localAddress":"192.168.77.20","mappings":[{"enabled":false,)"
                            u8R"("externalPort":8080,"internalPort":8081,"protocol":"TCP",)"
                            u8R"("internalClient":"198.51.100.10","description":"a & <b> 日本",)"
-                           u8R"("leaseDuration":0}]})");
+                           u8R"("leaseDuration":0}],"protocol":"upnp"})");
 }
 
 TEST(Commands, ListKeepsGoingWithoutAnExternalAddressButSaysSo) {
@@ -303,7 +303,7 @@ TEST(Commands, ExternalIpPrintsTheAddressOrFails) {
     EXPECT_EQ(RunCli(gateway, {"external-ip"}).out, "192.0.2.2\n");
     EXPECT_EQ(nlohmann::json::parse(RunCli(gateway, {"--json", "external-ip"}).out),
               nlohmann::json::parse(
-                  R"({"externalAddress":"192.0.2.2","externalAddressKind":"public"})"));
+                  R"({"externalAddress":"192.0.2.2","externalAddressKind":"public","protocol":"upnp"})"));
     gateway.external.clear();
     const cRun run = RunCli(gateway, {"external-ip"});
     EXPECT_EQ(run.status, kExitFailed);
@@ -327,7 +327,7 @@ TEST(Commands, ARefusalSaysTheGatewaysReasonAndNamesTheOwner) {
               R"({"error":{"code":718,"name":"ConflictInMappingEntry",)"
               R"("message":"the port is already mapped to another host",)"
               R"("owner":{"enabled":true,"externalPort":22,"internalPort":2222,"protocol":"TCP",)"
-              R"("internalClient":"192.168.77.30","description":"ssh"}}})");
+              R"("internalClient":"192.168.77.30","description":"ssh"}},"protocol":"upnp"})");
 }
 
 TEST(Commands, ARefusedPortNobodyHoldsForAnotherHostSaysTheGatewayMapsOnlyToItself) {
@@ -355,7 +355,7 @@ TEST(Commands, ATransportFailureHasNoCodeAndNamesWhatHappened) {
     run = RunCli(gateway, {"--json", "add", "TCP", "8080"});
     EXPECT_EQ(nlohmann::ordered_json::parse(run.out).dump(),
               R"({"error":{"code":null,"name":"Timeout",)"
-              R"("message":"the gateway did not answer within 3.0 s"}})");
+              R"("message":"the gateway did not answer within 3.0 s"},"protocol":"upnp"})");
     gateway.external.clear();
     run = RunCli(gateway, {"--json", "external-ip"});
     EXPECT_EQ(run.status, kExitFailed);
@@ -408,7 +408,7 @@ TEST(Commands, AnAddIsReadBackAndEveryDifferenceIsAWarning) {
               R"({"added":{"enabled":true,"externalPort":9000,"internalPort":9001,)"
               R"("protocol":"UDP","internalClient":"192.168.77.20","description":"cut",)"
               R"("leaseDuration":604800},"warnings":[)"
-              R"("the gateway cut the comment to 3 bytes: \"cut\""]})");
+              R"("the gateway cut the comment to 3 bytes: \"cut\""],"protocol":"upnp"})");
     EXPECT_NE(run.err.find("warning: the gateway cut the comment"), std::string::npos);
 
     cFakeGateway faithful;
@@ -434,7 +434,8 @@ TEST(Commands, DeleteJsonListsWhatWentAndWhatDidNotWithTheReason) {
               R"({"deleted":[{"protocol":"TCP","externalPort":8080}],)"
               R"("failed":[{"protocol":"TCP","externalPort":8081,"error":{"code":606,)"
               R"("name":"ActionNotAuthorized",)"
-              R"("message":"the gateway does not allow this action for this host or port"}}]})");
+              R"("message":"the gateway does not allow this action for this host or port"}}],)"
+              R"("protocol":"upnp"})");
     EXPECT_EQ(run.err, "wendrel-cli: the gateway did not delete TCP 8081: 606 ActionNotAuthorized: "
                        "the gateway does not allow this action for this host or port\n");
 }

@@ -56,6 +56,14 @@ class cOncePeer : public cUPnP {
         leases = lease;
         return true;
     }
+    // What the keeper does not ask of a gateway.
+    cIdentity GetIdentity() override { return {}; }
+    void SetSearchInterface(std::uint32_t) override {}
+    bool UseGateway(const std::string&, const std::string&, int, int) override { return false; }
+    bool GetPortMappingEntryWithLease(int, cEntry&, int&) override { return false; }
+    bool GetListOfPortMappings(const std::string&, int, int, int, std::string&) override {
+        return false;
+    }
 
     bool found = true;
     int searches = 0;
