@@ -252,17 +252,22 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
     int status = kExitNoGateway;
     const char* protocol = "upnp";
     eProtocolFound chosen = eProtocolFound::kUpnp;
-    if (line.protocol == eProtocolChoice::kPcp)
+    // Whether auto has found (or re-used) the UPnP gateway already.
+    bool upnpFound = false;
+    if (line.protocol == eProtocolChoice::kPcp) {
         chosen = eProtocolFound::kPcp;
-    else if (line.protocol == eProtocolChoice::kNatPmp)
+    } else if (line.protocol == eProtocolChoice::kNatPmp) {
         chosen = eProtocolFound::kNatPmp;
-    else if (line.protocol == eProtocolChoice::kAuto && pcp && line.gatewayUrl.empty() &&
-             !(line.interfaceName.empty() && !line.rediscover &&
-               UseRememberedGateway(line, gateway))) {
-        std::uint32_t onlyLocal = 0;
-        if (!ChooseInterface(line, onlyLocal, err))
-            return kExitUsage;
-        chosen = DetectProtocol(line, gateway, *pcp, err);
+    } else if (line.protocol == eProtocolChoice::kAuto && pcp && line.gatewayUrl.empty()) {
+        if (line.interfaceName.empty() && !line.rediscover && UseRememberedGateway(line, gateway)) {
+            upnpFound = true;
+        } else {
+            std::uint32_t onlyLocal = 0;
+            if (!ChooseInterface(line, onlyLocal, err))
+                return kExitUsage;
+            chosen = DetectProtocol(line, gateway, *pcp, err);
+            upnpFound = chosen == eProtocolFound::kUpnp;
+        }
     }
     if (chosen == eProtocolFound::kPcp || chosen == eProtocolFound::kNatPmp) {
         protocol = chosen == eProtocolFound::kPcp ? "pcp" : "natpmp";
@@ -272,9 +277,7 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
         }
         status = RunPcpCommand(line, chosen == eProtocolFound::kNatPmp, *pcp, sink, err);
     } else if (chosen == eProtocolFound::kUpnp) {
-        // Auto with PCP at hand has found (or re-used) the UPnP gateway already.
-        const bool found = line.protocol == eProtocolChoice::kAuto && pcp;
-        status = RunUpnpCommand(line, gateway, sink, err, found);
+        status = RunUpnpCommand(line, gateway, sink, err, upnpFound);
     }
     if (line.json && !json.str().empty())
         out << WithProtocol(json.str(), protocol);

@@ -131,7 +131,7 @@ for protocol in pcp natpmp; do
         "[\"$protocol\", \"cache\", \"$LAB_EXTERNAL_ADDRESS\", [$port, 8100], [\"cache\", \"cache\"]]"
     expect_match "$p list: says the gateway cannot list its table" "$err" "cannot list a gateway's mappings"
     cli --protocol "$protocol" list
-    expect_match "$p list text: the comment from the cache" "$out" "TCP +$port +$LAB_CLIENT_ADDRESS\\(8080\\) +web server"
+    expect_match "$p list text: the comment from the cache" "$out" "TCP +$port +[0-9]+ +$LAB_CLIENT_ADDRESS\\(8080\\) +web server"
 
     cli --protocol "$protocol" add TCP 8003 192.168.77.99
     expect_eq "$p add for another host is a usage error" "$status" 2
