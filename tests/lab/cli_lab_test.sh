@@ -18,6 +18,7 @@ if [[ ${1:-} == --wine ]]; then
 fi
 cli=${1:?path of wendrel-cli}
 lab=${2:?path of scripts/lab}
+source "$(dirname "$0")/lab_test_lib.sh"
 
 # t: native runs, w: runs under Wine; the PID tells whether the run still lives
 kind=t
@@ -25,25 +26,10 @@ kind=t
 export WENDREL_LAB_NAME=$kind${igd#--igd}-$$
 runner=()
 [[ -n $wineRun ]] && runner=("$wineRun")
-failures=0
 # Each run remembers its gateway in a cache folder of its own.
 export XDG_CACHE_HOME
 XDG_CACHE_HOME=$(mktemp -d)
 
-pass() { echo "ok   $*"; }
-fail() {
-    echo "FAIL $*"
-    failures=$((failures + 1))
-}
-expect_eq() { # what actual expected
-    if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1: got '$2', want '$3'"; fi
-}
-expect_match() { # what text pattern(ERE)
-    if grep -Eq -- "$3" <<<"$2"; then pass "$1"; else fail "$1: '$3' not in: $2"; fi
-}
-expect_no_match() {
-    if grep -Eq -- "$3" <<<"$2"; then fail "$1: '$3' found in: $2"; else pass "$1"; fi
-}
 expect_whole() { # what text pattern(ERE): the whole text, a single line included
     # bytes, not characters: gateway text may be in no valid encoding
     local LC_ALL=C
@@ -67,9 +53,6 @@ cli() {
     ourLog+=$(tail -n +"$((logLines + 1))" "$LAB_REQUEST_LOG")$'\n'
 }
 
-json() { # python expression over `j` read from stdin
-    python3 -c 'import json, sys; j = json.load(sys.stdin); v = eval(sys.argv[1]); print(v if isinstance(v, str) else json.dumps(v, ensure_ascii=False))' "$1"
-}
 
 cleanup() {
     rm -rf "$XDG_CACHE_HOME"
@@ -80,31 +63,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# A run that was killed (a ctest time-out) leaves its lab behind: take down
-# the labs of runs that are gone.
-for gatewayNs in /run/netns/wdl-[tw][12]-*-gw; do
-    [[ -e $gatewayNs ]] || continue
-    staleName=${gatewayNs#/run/netns/wdl-}
-    staleName=${staleName%-gw}
-    kill -0 "${staleName#??-}" 2>/dev/null ||
-        WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
-done
+take_down_stale_labs "[tw][12]-*" "??-"
 
-upOutput=$("$lab" up "$igd" 2>&1)
-upStatus=$?
-if ((upStatus == 77)); then
-    if [[ ${CI:-} == true ]]; then
-        echo "FAIL: the lab tier must run in CI, but: $upOutput"
-        exit 1
-    fi
-    echo "SKIP: $upOutput"
-    exit 77
-fi
-((upStatus == 0)) || {
-    echo "FAIL: lab did not come up: $upOutput"
-    exit 1
-}
-eval "$("$lab" info)"
+bring_lab_up "$igd"
 serviceVersion=2
 [[ $igd == --igd1 ]] && serviceVersion=1
 echo "lab $LAB_NAME: $LAB_DESCRIPTION_URL (WANIPConnection:$serviceVersion)"

@@ -17,35 +17,21 @@ if [[ ${1:-} == --wine ]]; then
 fi
 cli=${1:?path of wendrel-cli}
 lab=${2:?path of scripts/lab}
+source "$(dirname "$0")/lab_test_lib.sh"
 
 kind=t
 [[ -n $wineRun ]] && kind=w
 export WENDREL_LAB_NAME=d$kind-$$
 runner=()
 [[ -n $wineRun ]] && runner=("$wineRun")
-failures=0
 export XDG_CACHE_HOME
 XDG_CACHE_HOME=$(mktemp -d)
 cache=$XDG_CACHE_HOME/wendrel/gateway
 
-pass() { echo "ok   $*"; }
-fail() {
-    echo "FAIL $*"
-    failures=$((failures + 1))
-}
-expect_eq() { # what actual expected
-    if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1: got '$2', want '$3'"; fi
-}
-expect_match() { # what text pattern(ERE)
-    if grep -Eq -- "$3" <<<"$2"; then pass "$1"; else fail "$1: '$3' not in: $2"; fi
-}
 expect_true() { # what python-expression-result
     if [[ $2 == True ]]; then pass "$1"; else fail "$1: got $2"; fi
 }
 
-json() { # python expression over `j` read from stdin
-    python3 -c 'import json, sys; j = json.load(sys.stdin); v = eval(sys.argv[1]); print(v if isinstance(v, str) else json.dumps(v, ensure_ascii=False))' "$1"
-}
 
 # Runs wendrel-cli on the client host; sets out, err, status, searched (the
 # M-SEARCH datagrams it sent) and elapsedMs.
@@ -92,29 +78,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-for gatewayNs in /run/netns/wdl-d[tw]-*-gw; do
-    [[ -e $gatewayNs ]] || continue
-    staleName=${gatewayNs#/run/netns/wdl-}
-    staleName=${staleName%-gw}
-    kill -0 "${staleName#d?-}" 2>/dev/null ||
-        WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
-done
+take_down_stale_labs "d[tw]-*" "d?-"
 
-upOutput=$("$lab" up --multi 2>&1)
-upStatus=$?
-if ((upStatus == 77)); then
-    if [[ ${CI:-} == true ]]; then
-        echo "FAIL: the lab tier must run in CI, but: $upOutput"
-        exit 1
-    fi
-    echo "SKIP: $upOutput"
-    exit 77
-fi
-((upStatus == 0)) || {
-    echo "FAIL: lab did not come up: $upOutput"
-    exit 1
-}
-eval "$("$lab" info)"
+bring_lab_up --multi
 [[ ${LAB_MULTI:-} == yes ]] || {
     echo "FAIL: the lab has no second network"
     exit 1

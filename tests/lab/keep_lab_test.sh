@@ -15,6 +15,7 @@ if [[ ${1:-} == --wine ]]; then
 fi
 cli=${1:?path of wendrel-cli}
 lab=${2:?path of scripts/lab}
+source "$(dirname "$0")/lab_test_lib.sh"
 
 kind=kn
 [[ -n $wineRun ]] && kind=kw
@@ -22,17 +23,8 @@ export WENDREL_LAB_NAME=$kind-$$
 runner=()
 [[ -n $wineRun ]] && runner=("$wineRun")
 work=$(mktemp -d)
-failures=0
 keeperPid=
 
-pass() { echo "ok   $*"; }
-fail() {
-    echo "FAIL $*"
-    failures=$((failures + 1))
-}
-expect_eq() { # what actual expected
-    if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1: got '$2', want '$3'"; fi
-}
 
 cleanup() {
     [[ -n $keeperPid ]] && kill -KILL "$keeperPid" 2>/dev/null
@@ -43,29 +35,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-for gatewayNs in /run/netns/wdl-k[nw]-*-gw; do
-    [[ -e $gatewayNs ]] || continue
-    staleName=${gatewayNs#/run/netns/wdl-}
-    staleName=${staleName%-gw}
-    kill -0 "${staleName#k?-}" 2>/dev/null ||
-        WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
-done
+take_down_stale_labs "k[nw]-*" "k?-"
 
-upOutput=$("$lab" up --quiet 2>&1)
-upStatus=$?
-if ((upStatus == 77)); then
-    if [[ ${CI:-} == true ]]; then
-        echo "FAIL: the lab tier must run in CI, but: $upOutput"
-        exit 1
-    fi
-    echo "SKIP: $upOutput"
-    exit 77
-fi
-((upStatus == 0)) || {
-    echo "FAIL: lab did not come up: $upOutput"
-    exit 1
-}
-eval "$("$lab" info)"
+bring_lab_up --quiet
 client=$LAB_CLIENT_ADDRESS
 
 # miniupnpd's table as nftables holds it, sorted: "TCP 18080 192.168.77.20:18080"

@@ -15,28 +15,14 @@ if [[ ${1:-} == --wine ]]; then
 fi
 cli=${1:?path of wendrel-cli}
 lab=${2:?path of scripts/lab}
+source "$(dirname "$0")/lab_test_lib.sh"
 runner=()
 [[ -n $wineRun ]] && runner=("$wineRun")
 
 export WENDREL_LAB_NAME=p-$$
-failures=0
 export XDG_CACHE_HOME
 XDG_CACHE_HOME=$(mktemp -d)
 
-pass() { echo "ok   $*"; }
-fail() {
-    echo "FAIL $*"
-    failures=$((failures + 1))
-}
-expect_eq() { # what actual expected
-    if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1: got '$2', want '$3'"; fi
-}
-expect_match() { # what text pattern(ERE)
-    if grep -Eq -- "$3" <<<"$2"; then pass "$1"; else fail "$1: '$3' not in: $2"; fi
-}
-expect_no_match() {
-    if grep -Eq -- "$3" <<<"$2"; then fail "$1: '$3' found in: $2"; else pass "$1"; fi
-}
 
 # Runs wendrel-cli on the lab's client host; sets out, err, status and ms.
 cli() {
@@ -53,9 +39,6 @@ cli() {
     rm -f "$errFile"
 }
 
-json() { # python expression over `j` read from stdin
-    python3 -c 'import json, sys; j = json.load(sys.stdin); v = eval(sys.argv[1]); print(v if isinstance(v, str) else json.dumps(v, ensure_ascii=False))' "$1"
-}
 
 # The gateway's port forwards: "PROTO EXTPORT -> ADDRESS:PORT" per dnat rule.
 forwards() {
@@ -73,30 +56,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# A run that was killed leaves its lab behind: take down labs of runs that are gone.
-for gatewayNs in /run/netns/wdl-p-*-gw; do
-    [[ -e $gatewayNs ]] || continue
-    staleName=${gatewayNs#/run/netns/wdl-}
-    staleName=${staleName%-gw}
-    kill -0 "${staleName#p-}" 2>/dev/null ||
-        WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
-done
+take_down_stale_labs "p-*" "p-"
 
-upOutput=$("$lab" up --pcp 2>&1)
-upStatus=$?
-if ((upStatus == 77)); then
-    if [[ ${CI:-} == true ]]; then
-        echo "FAIL: the lab tier must run in CI, but: $upOutput"
-        exit 1
-    fi
-    echo "SKIP: $upOutput"
-    exit 77
-fi
-((upStatus == 0)) || {
-    echo "FAIL: lab did not come up: $upOutput"
-    exit 1
-}
-eval "$("$lab" info)"
+bring_lab_up --pcp
 echo "lab $LAB_NAME: PCP and NAT-PMP at $LAB_GATEWAY_ADDRESS"
 
 for protocol in pcp natpmp; do
