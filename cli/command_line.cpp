@@ -19,6 +19,7 @@ constexpr cCommandName kCommands[] = {
     {"add", eCommand::Add},
     {"delete", eCommand::Delete},
     {"external-ip", eCommand::ExternalIp},
+    {"status", eCommand::Status},
     {"gateways", eCommand::Gateways},
     {"doctor", eCommand::Doctor},
     {"keep", eCommand::Keep},
@@ -201,6 +202,7 @@ struct cParser {
         case eCommand::Add: return "Add a port mapping";
         case eCommand::Delete: return "Delete port mappings";
         case eCommand::ExternalIp: return "Print the gateway's external address";
+        case eCommand::Status: return "Show the gateway's connection and link status";
         case eCommand::Gateways: return "List every gateway that answers";
         case eCommand::Doctor: return "Explain what a search finds, and what to try";
         case eCommand::Keep: return "Hold the mappings listed in FILE open";
@@ -371,6 +373,7 @@ const char* UsageText() {
            "              [--lease SECONDS]\n"
            "  wendrel-cli [--json] [--timeout MS] delete PROTO EXT_PORT [PROTO EXT_PORT ...]\n"
            "  wendrel-cli [--json] [--timeout MS] external-ip\n"
+           "  wendrel-cli [--json] [--timeout MS] status\n"
            "  wendrel-cli [--json] [--timeout MS] gateways\n"
            "  wendrel-cli [--json] [--timeout MS] doctor\n"
            "  wendrel-cli [--json] [--timeout MS] keep FILE [--once] [--lease SECONDS]\n"

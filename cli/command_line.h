@@ -7,7 +7,9 @@
 #include "cli/port_input.h"
 #include "upnp/upnp.h"
 
-enum class eCommand { List, Add, Delete, ExternalIp, Gateways, Doctor, Keep, Help, Version };
+enum class eCommand {
+    List, Add, Delete, ExternalIp, Status, Gateways, Doctor, Keep, Help, Version
+};
 
 // --protocol: which mapping protocol to speak.
 enum class eProtocolChoice { kAuto, kUpnp, kPcp, kNatPmp };

@@ -14,6 +14,7 @@
 #include "support/text.h"
 #include "upnp/fault.h"
 #include "upnp/mapping_gateway.h"
+#include "upnp/gateway_status.h"
 #include "upnp/port_listing.h"
 
 namespace {
@@ -300,6 +301,10 @@ int RunUpnpCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out,
         return Delete(line, gateway, out, err);
     case eCommand::ExternalIp:
         return ExternalIp(line, gateway, out, err);
+    case eCommand::Status:
+        out << (line.json ? StatusJson(ReadGatewayStatus(gateway))
+                          : StatusText(ReadGatewayStatus(gateway)));
+        return kExitOk;
     case eCommand::Gateways:
     case eCommand::Doctor:
     case eCommand::Keep:

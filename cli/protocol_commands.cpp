@@ -296,6 +296,7 @@ int RunPcpCommand(const cCommandLine& line, bool natPmp, const cPcpSettings& set
         status = ExternalIp(line, gateway, out, err);
         break;
     default:
+        err << kPrefix << "this command needs a UPnP gateway\n";
         break;
     }
     if (gateway.ServerSpeaksNatPmpOnly())

@@ -148,3 +148,29 @@ std::string HolderText(const cMapping& mapping) {
         text += " \"" + PrintableText(mapping.description, 80) + "\"";
     return text;
 }
+
+std::string StatusText(const std::vector<cStatusItem>& items) {
+    std::string out;
+    for (const cStatusItem& item : items)
+        out += FormatString("%-22s %s\n", (item.label + ":").c_str(),
+                            item.known ? PrintableText(item.value).c_str() : "unknown");
+    return out;
+}
+
+std::string StatusJson(const std::vector<cStatusItem>& items) {
+    cJson json;
+    for (const cStatusItem& item : items) {
+        const std::string& value = item.value;
+        const bool digits = !value.empty() && value.size() <= 19 &&
+                            value.find_first_not_of("0123456789") == std::string::npos;
+        if (!item.known)
+            json[item.key] = nullptr;
+        else if (item.key == "natEnabled" || item.key == "rsipAvailable")
+            json[item.key] = value == "1" || CompareNoCase(value.c_str(), "true") == 0;
+        else if (digits)
+            json[item.key] = std::stoull(value);
+        else
+            json[item.key] = JsonText(value);
+    }
+    return Dump(json);
+}

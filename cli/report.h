@@ -7,6 +7,7 @@
 #include "mapping/gateway.h"
 #include "mapping/mapping.h"
 #include "support/text_encoding.h"
+#include "upnp/gateway_status.h"
 #include "upnp/port_listing.h"
 #include "upnp/upnp.h"
 
@@ -46,3 +47,9 @@ std::string FailureText(const cFailure& failure);
 
 // "198.51.100.10:8080 \"comment\"": who holds a mapping, for a message.
 std::string HolderText(const cMapping& mapping);
+
+// One line per item, "Label: value" ("unknown" when the gateway does not tell).
+std::string StatusText(const std::vector<cStatusItem>& items);
+// One key per item: numbers as numbers, the two flags as booleans, null when
+// unknown.
+std::string StatusJson(const std::vector<cStatusItem>& items);

@@ -16,6 +16,7 @@ add_library(wendrel_core STATIC
     upnp/gateway.cpp
     upnp/discovery.cpp
     upnp/port_listing.cpp
+    upnp/gateway_status.cpp
     upnp/port_mapping.cpp
     net/ssdp_notify.cpp
     upnp/gateway_host.cpp

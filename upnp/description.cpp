@@ -50,6 +50,7 @@ bool cSOAP::impl::LoadDescription(const char* descriptionUrl, const char* type,
     controlUrl.clear();
     serviceType.clear();
     describedType.clear();
+    commonControlUrl.clear();
     arguments.clear();
     udn.clear();
 
@@ -104,6 +105,16 @@ bool cSOAP::impl::ReadDescription(const char* text, const char* descriptionUrl,
         describedType = describedAs;
         modelName = description.SelectText("//device/modelName");
         udn = description.SelectText("/root/device/UDN");
+        // The link's properties and counters, where the gateway describes them;
+        // on the same host only, as every request.
+        std::string commonType;
+        const std::string commonText =
+            FindControlUrlText(description, kWanCommonInterfaceConfig, commonType);
+        cHttpUrl common;
+        commonControlUrl.clear();
+        if (!commonText.empty() && ParseHttpUrl(ResolveUrl(base, commonText), common) &&
+            common.host == described.host)
+            commonControlUrl = ResolveUrl(base, commonText);
         descriptionProblem.clear();
         return true;
     }

@@ -19,6 +19,8 @@ public:
                                      int& leaseSeconds) override;
     bool AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) override;
     cIdentity GetIdentity() override;
+    bool Query(eService service, const char* action,
+               std::map<std::string, std::string>& results) override;
     bool GetPortMappingEntryWithLease(int index, cEntry& out, int& leaseSeconds) override;
     bool GetListOfPortMappings(const std::string& protocol, int startPort, int endPort, int count,
                                std::string& listing) override;

@@ -102,3 +102,15 @@ bool cUPnP::impl::Call(const char* action) {
     failure = soap.GetFailure();
     return succeeded;
 }
+
+bool cUPnP::impl::Query(eService service, const char* action,
+                        std::map<std::string, std::string>& results) {
+    soap.ClearArguments();
+    const bool succeeded =
+        service == eService::kConnection ? soap.Call(action) : soap.CallCommonInterface(action);
+    failure = soap.GetFailure();
+    if (!succeeded)
+        return false;
+    results = soap.GetResults();
+    return true;
+}

@@ -109,6 +109,22 @@ const std::string& cSOAP::GetServiceType() const { return pimpl->serviceType; }
 
 const std::string& cSOAP::GetDescribedServiceType() const { return pimpl->describedType; }
 
+const std::map<std::string, std::string>& cSOAP::GetResults() const { return pimpl->results; }
+
+bool cSOAP::CallCommonInterface(const char* action) {
+    impl& self = *pimpl.Get();
+    if (self.commonControlUrl.empty()) {
+        self.results.clear();
+        self.failure = UpnpFailure(401, "");
+        return false;
+    }
+    const std::string connectionUrl = self.controlUrl;
+    self.controlUrl = self.commonControlUrl;
+    const bool succeeded = CallAs(action, kWanCommonInterfaceConfig);
+    self.controlUrl = connectionUrl;
+    return succeeded;
+}
+
 bool cSOAP::CallAs(const char* action, const std::string& serviceType) {
     const std::string searched = pimpl->serviceType;
     pimpl->serviceType = serviceType;

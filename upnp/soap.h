@@ -38,6 +38,10 @@ public:
     // Call naming another type of the same service: an action that only a
     // higher version of the service has.
     bool CallAs(const char* action, const std::string& serviceType);
+    // Call on WANCommonInterfaceConfig, when the description names it.
+    bool CallCommonInterface(const char* action);
+    // Every output argument of the last Call, by name.
+    const std::map<std::string, std::string>& GetResults() const;
 
     // Fetches the description and finds the service: serviceType first, then the
     // other searched types; for each the exact type, then a higher version.
@@ -60,6 +64,10 @@ private:
     cSOAP& operator=(const cSOAP&) = delete;
     smart_ptr<impl> pimpl;
 };
+
+// The service with the link's properties and counters.
+constexpr const char* kWanCommonInterfaceConfig =
+    "urn:schemas-upnp-org:service:WANCommonInterfaceConfig:1";
 
 // `&`, `<`, `>` and `"` as XML entities.
 std::string EscapeXml(const std::string& text);

@@ -15,6 +15,8 @@ public:
     // The connection service's type as the description names it (a higher
     // version than serviceType, on a version 2 gateway searched as version 1).
     std::string describedType;
+    // WANCommonInterfaceConfig's control URL; empty when not described.
+    std::string commonControlUrl;
     std::string modelName;
     std::string udn;
     std::string descriptionProblem;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "mapping/failure.h"
@@ -58,6 +59,12 @@ public:
     // most `count` mappings of protocol between the two ports.
     virtual bool GetListOfPortMappings(const std::string& protocol, int startPort, int endPort,
                                        int count, std::string& listing) = 0;
+    // Which of the gateway's services a query goes to.
+    enum class eService { kConnection, kCommonInterface };
+    // An action without input arguments (the status queries); `results` gets
+    // every output argument by name.
+    virtual bool Query(eService service, const char* action,
+                       std::map<std::string, std::string>& results) = 0;
     // Later searches go out through this local address only (network byte
     // order); 0: through every interface.
     virtual void SetSearchInterface(std::uint32_t localAddress) = 0;

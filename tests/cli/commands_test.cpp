@@ -94,6 +94,13 @@ class cFakeGateway : public cUPnP {
     }
 
     cIdentity GetIdentity() override { return identity; }
+    bool Query(eService, const char* action, std::map<std::string, std::string>& results) override {
+        const auto found = queries.find(action);
+        if (found == queries.end())
+            return Fail(UpnpFailure(401, ""));
+        results = found->second;
+        return true;
+    }
     bool GetPortMappingEntryWithLease(int index, cEntry& out, int& leaseSeconds) override {
         leaseSeconds = 0;
         return GetPortMappingEntry(index, out);
@@ -143,6 +150,7 @@ class cFakeGateway : public cUPnP {
     std::string keptDescription;
     std::vector<int> refusals; // 0: a transport failure
     std::map<std::string, std::string> listings; // GetListOfPortMappings, by protocol
+    std::map<std::string, std::map<std::string, std::string>> queries; // by action
     cFailure transport = TransportFailure(eHttpOutcome::kSilence, 0, 3000);
     cFailure failure;
     std::string modelName = "Lab Router";
@@ -602,6 +610,29 @@ TEST(Commands, AVersion2GatewayIsListedInBulkAndAnyTroubleFallsBackToTheWalk) {
     run = RunCli(gateway, {"--json"});
     EXPECT_GT(gateway.entryCalls, 0);
     EXPECT_EQ(nlohmann::json::parse(run.out)["mappings"][0]["internalClient"], "walked");
+}
+
+TEST(Commands, StatusShowsWhatTheGatewayTellsAndUnknownForTheRest) {
+    cFakeGateway gateway;
+    gateway.queries = {
+        {"GetStatusInfo",
+         {{"NewConnectionStatus", "Connected"}, {"NewUptime", "3600"},
+          {"NewLastConnectionError", "ERROR_NONE"}}},
+        {"GetNATRSIPStatus", {{"NewNATEnabled", "1"}, {"NewRSIPAvailable", "0"}}},
+        {"GetTotalBytesSent", {{"NewTotalBytesSent", "4294967295"}}},
+    };
+    const cRun json = RunCli(gateway, {"--json", "status"});
+    EXPECT_EQ(json.status, kExitOk);
+    EXPECT_EQ(nlohmann::ordered_json::parse(json.out).dump(),
+              R"({"connectionStatus":"Connected","uptime":3600,"lastConnectionError":"ERROR_NONE",)"
+              R"("connectionType":null,"possibleConnectionTypes":null,"natEnabled":true,)"
+              R"("rsipAvailable":false,"accessType":null,"maxBitRateUp":null,)"
+              R"("maxBitRateDown":null,"physicalLinkStatus":null,"totalBytesSent":4294967295,)"
+              R"("totalBytesReceived":null,"totalPacketsSent":null,"totalPacketsReceived":null,)"
+              R"("protocol":"upnp"})");
+    const cRun text = RunCli(gateway, {"status"});
+    EXPECT_NE(text.out.find("Connection status:     Connected\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Access type:           unknown\n"), std::string::npos) << text.out;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,9 @@ class cOncePeer : public cUPnP {
     }
     // What the keeper does not ask of a gateway.
     cIdentity GetIdentity() override { return {}; }
+    bool Query(eService, const char*, std::map<std::string, std::string>&) override {
+        return false;
+    }
     void SetSearchInterface(std::uint32_t) override {}
     bool UseGateway(const std::string&, const std::string&, int, int) override { return false; }
     bool GetPortMappingEntryWithLease(int, cEntry&, int&) override { return false; }

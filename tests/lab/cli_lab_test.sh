@@ -329,6 +329,15 @@ bulk=0
 expect_eq "the bulk listing is asked of version 2 only" \
     "$(($(grep -c 'GetListOfPortMappings' <<<"$ourActions") > 0))" "$bulk"
 
+# status: the connection service and WANCommonInterfaceConfig, which has a
+# control URL of its own (so it stands after the path checks above).
+cli --json status
+expect_eq "status: exit 0, connected, link up, counters are numbers" \
+    "$status:$(json '[j["connectionStatus"], j["physicalLinkStatus"], j["natEnabled"], isinstance(j["totalBytesSent"], int), isinstance(j["uptime"], int)]' <<<"$out")" \
+    '0:["Connected", "Up", true, true, true]'
+expect_match "status: WANCommonInterfaceConfig asked at its own control URL" \
+    "$(tail -n 50 "$LAB_REQUEST_LOG")" "POST /ctl/CmnIfCfg "
+
 # Without any gateway: a namespace of its own whose only link is a veth pair
 # with nothing behind it.
 noGateway=$(WINE_RUN=$wineRun unshare --net bash -c '
