@@ -93,9 +93,9 @@ TEST_F(LayoutTest, ColumnsHaveTheirTextsWidthsAndAlignment) {
         GtkTreeViewColumn* column = gtk_tree_view_get_column(view, i);
         EXPECT_STREQ(gtk_tree_view_column_get_title(column), expected[i].title);
         // The written width, unless the header needs more in GTK's font.
-        EXPECT_EQ(gtk_tree_view_column_get_width(column),
-                  std::max(expected[i].width,
-                           NaturalWidth(gtk_tree_view_column_get_button(column))));
+        EXPECT_EQ(
+            gtk_tree_view_column_get_width(column),
+            std::max(expected[i].width, NaturalWidth(gtk_tree_view_column_get_button(column))));
         EXPECT_EQ(gtk_tree_view_column_get_alignment(column), expected[i].xalign);
         EXPECT_FALSE(gtk_tree_view_column_get_clickable(column));
         GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(column));
