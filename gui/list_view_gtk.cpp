@@ -95,14 +95,18 @@ void cListView::AddColumn(const char* text, int width, int alignment) {
     const int index = GetColumnCount();
     WidenStore(view, index + 1);
 
+    // The written width is a floor: GTK's font is wider than the one the
+    // widths were chosen for, so a column grows to its widest cell and its
+    // header. The tree view measures with its own font; the text must not
+    // ellipsize, or its measured minimum is three characters.
     const float xalign = alignment == kAlignRight ? 1.0f : 0.0f;
     GtkCellRenderer* renderer = gtk_cell_renderer_text_new();
-    g_object_set(renderer, "xalign", xalign, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+    g_object_set(renderer, "xalign", xalign, nullptr);
     GtkTreeViewColumn* column = gtk_tree_view_column_new_with_attributes(
         ValidText(text).c_str(), renderer, "text", kFirstTextColumn + index, nullptr);
-    gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_FIXED);
-    gtk_tree_view_column_set_fixed_width(column, width);
     gtk_tree_view_column_set_resizable(column, TRUE);
+    gtk_tree_view_column_set_sizing(column, GTK_TREE_VIEW_COLUMN_GROW_ONLY);
+    gtk_tree_view_column_set_min_width(column, width);
     gtk_tree_view_column_set_alignment(column, xalign);
     if (index == 0 && g_object_get_data(G_OBJECT(view), kCheckBoxesKey))
         AddCheckBox(view, column);

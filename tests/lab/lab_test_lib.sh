@@ -34,8 +34,11 @@ take_down_stale_labs() {
         [[ -e $gatewayNs ]] || continue
         staleName=${gatewayNs#/run/netns/wdl-}
         staleName=${staleName%-gw}
-        kill -0 "${staleName#$2}" 2>/dev/null ||
-            WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
+        kill -0 "${staleName#$2}" 2>/dev/null && continue
+        # its wineserver has no time limit and would keep the namespace alive
+        [[ -z ${wineRun:-} ]] ||
+            WENDREL_LAB_NAME=$staleName "$lab" exec "$wineRun" --release >/dev/null 2>&1
+        WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
     done
 }
 

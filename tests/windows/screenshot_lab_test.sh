@@ -37,8 +37,11 @@ for gatewayNs in /run/netns/wdl-tw-*-gw; do
     [[ -e $gatewayNs ]] || continue
     staleName=${gatewayNs#/run/netns/wdl-}
     staleName=${staleName%-gw}
-    kill -0 "${staleName#tw-}" 2>/dev/null ||
-        WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
+    kill -0 "${staleName#tw-}" 2>/dev/null && continue
+    # its wineserver has no time limit and would keep the namespace alive
+    WENDREL_LAB_NAME=$staleName "$lab" exec env WENDREL_WINE_DISPLAY=1 "$wineRun" --release \
+        >/dev/null 2>&1
+    WENDREL_LAB_NAME=$staleName "$lab" down >/dev/null 2>&1 || true
 done
 
 command -v xvfb-run >/dev/null || skip_or_fail "xvfb-run is not installed"
