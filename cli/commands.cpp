@@ -178,27 +178,6 @@ bool ChooseInterface(const cCommandLine& line, std::uint32_t& onlyLocal, std::os
     return true;
 }
 
-// The remembered gateway is checked with tight bounds: a dead one must cost
-// less than the search it saves.
-constexpr int kRememberedConnectMs = 150;
-constexpr int kRememberedTotalMs = 500;
-
-bool UseRememberedGateway(const cCommandLine& line, cUPnP& gateway) {
-    cRememberedGateway remembered;
-    return LoadRememberedGateway(line.rememberedPath, remembered) &&
-           gateway.UseGateway(remembered.descriptionUrl, remembered.serviceType,
-                              kRememberedConnectMs, kRememberedTotalMs) &&
-           gateway.GetIdentity().udn == remembered.udn;
-}
-
-void RememberGateway(const cCommandLine& line, cUPnP& gateway) {
-    const cUPnP::cIdentity identity = gateway.GetIdentity();
-    cRememberedGateway remembered{identity.descriptionUrl, identity.udn, identity.serviceType,
-                                  identity.controlUrl, ""};
-    gateway.GetLocalAddress(remembered.localAddress);
-    SaveRememberedGateway(line.rememberedPath, remembered);
-}
-
 // The gateway named with --gateway, else the remembered one when it still
 // answers as itself, else the first one a search finds. Returns an exit
 // status: kExitOk when there is a gateway to talk to.
@@ -215,14 +194,14 @@ int FindGateway(const cCommandLine& line, cUPnP& gateway, std::ostream& err) {
         return kExitUsage;
     gateway.SetSearchInterface(onlyLocal);
     const bool remember = line.interfaceName.empty();
-    if (remember && !line.rediscover && UseRememberedGateway(line, gateway))
+    if (remember && !line.rediscover && UseRememberedGateway(line.rememberedPath, gateway))
         return kExitOk;
     if (!gateway.Discover(line.timeoutMs)) {
         err << kPrefix << "no UPnP gateway found\n";
         return kExitNoGateway;
     }
     if (remember)
-        RememberGateway(line, gateway);
+        RememberGateway(line.rememberedPath, gateway);
     return kExitOk;
 }
 
@@ -260,13 +239,14 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
     } else if (line.protocol == eProtocolChoice::kNatPmp) {
         chosen = eProtocolFound::kNatPmp;
     } else if (line.protocol == eProtocolChoice::kAuto && pcp && line.gatewayUrl.empty()) {
-        if (line.interfaceName.empty() && !line.rediscover && UseRememberedGateway(line, gateway)) {
+        if (line.interfaceName.empty() && !line.rediscover &&
+            UseRememberedGateway(line.rememberedPath, gateway)) {
             upnpFound = true;
         } else {
             std::uint32_t onlyLocal = 0;
             if (!ChooseInterface(line, onlyLocal, err))
                 return kExitUsage;
-            chosen = DetectProtocol(line, gateway, *pcp, err);
+            chosen = DetectProtocol(line, gateway, *pcp, onlyLocal, err);
             upnpFound = chosen == eProtocolFound::kUpnp;
         }
     }

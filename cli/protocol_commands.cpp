@@ -184,14 +184,8 @@ bool SearchBoth(cSSDP& ssdp) {
 } // namespace
 
 eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
-                              const cPcpSettings& settings, std::ostream& err) {
-    std::uint32_t onlyLocal = 0;
-    if (!line.interfaceName.empty()) {
-        cLocalInterface chosen;
-        if (!FindLocalInterface(line.interfaceName, chosen))
-            return eProtocolFound::kNone;
-        onlyLocal = chosen.address;
-    }
+                              const cPcpSettings& settings, std::uint32_t onlyLocal,
+                              std::ostream& err) {
     const cClock::time_point start = cClock::now();
     cClock::time_point end = start + std::chrono::milliseconds(line.timeoutMs);
 
@@ -229,13 +223,8 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
             // As cUPnP::Discover: the description must come from the device that answered.
             if (ParseHttpUrl(ssdp.location, described) && described.host == ssdp.sender &&
                 gateway.UseGateway(ssdp.location, ssdp.st, kHttpTimeoutMs, kHttpDeadlineMs)) {
-                if (line.interfaceName.empty()) {
-                    const cUPnP::cIdentity identity = gateway.GetIdentity();
-                    cRememberedGateway remembered{identity.descriptionUrl, identity.udn,
-                                                  identity.serviceType, identity.controlUrl, ""};
-                    gateway.GetLocalAddress(remembered.localAddress);
-                    SaveRememberedGateway(line.rememberedPath, remembered);
-                }
+                if (line.interfaceName.empty())
+                    RememberGateway(line.rememberedPath, gateway);
                 return eProtocolFound::kUpnp;
             }
         }

@@ -22,9 +22,11 @@ enum class eProtocolFound { kNone, kUpnp, kPcp, kNatPmp };
 // --protocol auto: the UPnP search and a PCP request to the default gateway
 // at the same moment, in one thread. A valid IGD wins; a PCP answer (or
 // NAT-PMP's "unsupported version") waits at most kAutoPcpGraceMs more for
-// one. With kUpnp, `gateway` is ready to use (and remembered).
+// one. The search goes through onlyLocal alone when it is not 0. With kUpnp,
+// `gateway` is ready to use (and remembered).
 eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
-                              const cPcpSettings& settings, std::ostream& err);
+                              const cPcpSettings& settings, std::uint32_t onlyLocal,
+                              std::ostream& err);
 constexpr int kAutoPcpGraceMs = 1000;
 
 // list, add, delete or external-ip over PCP or NAT-PMP.

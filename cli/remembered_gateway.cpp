@@ -9,6 +9,9 @@ namespace {
 
 constexpr const char* kHeading = "wendrel-gateway 1";
 
+constexpr int kRememberedConnectMs = 150;
+constexpr int kRememberedTotalMs = 500;
+
 struct cField {
     const char* key;
     std::string cRememberedGateway::*value;
@@ -82,4 +85,20 @@ bool SaveRememberedGateway(const std::string& path, const cRememberedGateway& ga
 std::string DefaultRememberedGatewayPath() {
     const std::string directory = UserCacheDirectory();
     return directory.empty() ? "" : JoinPath(directory, "gateway");
+}
+
+bool UseRememberedGateway(const std::string& path, cUPnP& gateway) {
+    cRememberedGateway remembered;
+    return LoadRememberedGateway(path, remembered) &&
+           gateway.UseGateway(remembered.descriptionUrl, remembered.serviceType,
+                              kRememberedConnectMs, kRememberedTotalMs) &&
+           gateway.GetIdentity().udn == remembered.udn;
+}
+
+void RememberGateway(const std::string& path, cUPnP& gateway) {
+    const cUPnP::cIdentity identity = gateway.GetIdentity();
+    cRememberedGateway remembered{identity.descriptionUrl, identity.udn, identity.serviceType,
+                                  identity.controlUrl, ""};
+    gateway.GetLocalAddress(remembered.localAddress);
+    SaveRememberedGateway(path, remembered);
 }

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "upnp/upnp.h"
+
 // The gateway found last time, so that the next run can skip the search and
 // its wait. Never trusted beyond a fresh check of the description.
 struct cRememberedGateway {
@@ -29,3 +31,10 @@ bool SaveRememberedGateway(const std::string& path, const cRememberedGateway& ga
 // Where the file lives for this user: the cache folder's "gateway"; "" when
 // the platform names no cache folder.
 std::string DefaultRememberedGatewayPath();
+
+// Takes the gateway the file at `path` names, when its description answers
+// within tight bounds (a dead one must cost less than the search it saves)
+// with the same root-device UDN.
+bool UseRememberedGateway(const std::string& path, cUPnP& gateway);
+// Writes the gateway just found to `path`.
+void RememberGateway(const std::string& path, cUPnP& gateway);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Why one request to a gateway failed, in words every front end can show.
@@ -18,6 +19,17 @@ struct cFailure {
 
     bool IsSet() const { return !name.empty(); }
 };
+
+// One row of a protocol's table of error or result codes.
+struct cKnownFailure {
+    int code;
+    const char* name;
+    const char* message;
+    const char* messageJa;
+};
+
+// The failure the table names for code; false when the table lacks it.
+bool FindKnownFailure(const cKnownFailure* table, std::size_t count, int code, cFailure& out);
 
 // " (718 <Japanese sentence>)", or "" when nothing is known: what the windows
 // put after a failure's status text.

@@ -4,14 +4,7 @@
 
 namespace {
 
-struct cKnownResult {
-    int code;
-    const char* name;
-    const char* message;
-    const char* messageJa;
-};
-
-constexpr cKnownResult kPcpResults[] = {
+constexpr cKnownFailure kPcpResults[] = {
     {1, "UNSUPP_VERSION", "the gateway does not speak this PCP version",
      "このバージョンの PCP には対応していません"},
     {2, "NOT_AUTHORIZED",
@@ -42,7 +35,7 @@ constexpr cKnownResult kPcpResults[] = {
      "リモートピアが多すぎます"},
 };
 
-constexpr cKnownResult kNatPmpResults[] = {
+constexpr cKnownFailure kNatPmpResults[] = {
     {1, "UnsupportedVersion", "the gateway does not speak this NAT-PMP version",
      "このバージョンの NAT-PMP には対応していません"},
     {2, "NotAuthorized", "the gateway does not allow this mapping (NAT-PMP turned off, or refused)",
@@ -55,23 +48,14 @@ constexpr cKnownResult kNatPmpResults[] = {
      "この操作には対応していません"},
 };
 
-cFailure Failure(int code, const std::string& name, const std::string& message,
-                 const std::string& messageJa) {
-    cFailure failure;
-    failure.code = code;
-    failure.name = name;
-    failure.message = message;
-    failure.messageJa = messageJa;
-    return failure;
-}
-
 template <std::size_t N>
-cFailure FromTable(const cKnownResult (&table)[N], int code, const char* unknownName) {
-    for (const cKnownResult& known : table)
-        if (known.code == code)
-            return Failure(code, known.name, known.message, known.messageJa);
-    return Failure(code, unknownName, FormatString("the gateway refused with result code %d", code),
-                   FormatString("ルーターが結果コード %d で拒否しました", code));
+cFailure FromTable(const cKnownFailure (&table)[N], int code, const char* unknownName) {
+    cFailure failure;
+    if (FindKnownFailure(table, N, code, failure))
+        return failure;
+    return cFailure{code, unknownName,
+                    FormatString("the gateway refused with result code %d", code),
+                    FormatString("ルーターが結果コード %d で拒否しました", code)};
 }
 
 } // namespace
@@ -85,18 +69,18 @@ cFailure NatPmpFailure(int code) {
 }
 
 cFailure PcpTimeoutFailure(int waitedMs) {
-    return Failure(
+    return cFailure{
         0, "Timeout",
         FormatString("the gateway did not answer on port 5351 within %.1f s", waitedMs / 1000.0),
-        "ルーターから応答がありません");
+        "ルーターから応答がありません"};
 }
 
 cFailure PcpSendFailure() {
-    return Failure(0, "SendFailed", "the request could not be sent to the gateway",
-                   "要求を送れませんでした");
+    return cFailure{0, "SendFailed", "the request could not be sent to the gateway",
+                    "要求を送れませんでした"};
 }
 
 cFailure PcpNoGatewayFailure() {
-    return Failure(0, "NoGateway", "this host has no IPv4 default gateway",
-                   "デフォルトゲートウェイがありません");
+    return cFailure{0, "NoGateway", "this host has no IPv4 default gateway",
+                    "デフォルトゲートウェイがありません"};
 }

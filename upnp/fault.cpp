@@ -8,16 +8,9 @@
 
 namespace {
 
-struct cKnownError {
-    int code;
-    const char* name;
-    const char* message;
-    const char* messageJa;
-};
-
 // The errors of the connection services (IGD versions 1 and 2) and of the
 // control protocol itself.
-constexpr cKnownError kKnownErrors[] = {
+constexpr cKnownFailure kKnownErrors[] = {
     {401, "InvalidAction", "the gateway does not offer this action",
      "この操作には対応していません"},
     {402, "InvalidArgs", "the gateway refused the request's arguments", "引数が不正です"},
@@ -68,16 +61,6 @@ std::string ChildText(const std::map<std::string, std::string>& children,
     return "";
 }
 
-cFailure Failure(int code, const char* name, const std::string& message,
-                 const std::string& messageJa) {
-    cFailure failure;
-    failure.code = code;
-    failure.name = name;
-    failure.message = message;
-    failure.messageJa = messageJa;
-    return failure;
-}
-
 } // namespace
 
 bool ReadUpnpFault(const char* body, int& code, std::string& description) {
@@ -95,13 +78,13 @@ bool ReadUpnpFault(const char* body, int& code, std::string& description) {
 }
 
 cFailure UpnpFailure(int code, const std::string& description) {
-    for (const cKnownError& known : kKnownErrors)
-        if (known.code == code)
-            return Failure(code, known.name, known.message, known.messageJa);
+    cFailure known;
+    if (FindKnownFailure(kKnownErrors, sizeof kKnownErrors / sizeof kKnownErrors[0], code, known))
+        return known;
     const std::string own = PrintableText(Trim(description), kMaxFaultDescriptionBytes);
-    return Failure(code, "UPnPError",
+    return cFailure{code, "UPnPError",
                    own.empty() ? "the gateway gave no description of this error" : own,
-                   own.empty() ? "不明なエラーです" : own);
+                   own.empty() ? "不明なエラーです" : own};
 }
 
 cFailure TransportFailure(eHttpOutcome outcome, int httpStatus, int silenceMs) {
@@ -109,49 +92,49 @@ cFailure TransportFailure(eHttpOutcome outcome, int httpStatus, int silenceMs) {
     switch (outcome) {
     case eHttpOutcome::kNotStarted:
     case eHttpOutcome::kBadUrl:
-        return Failure(0, "BadUrl", "the gateway's control URL cannot be used",
-                       "ルーターの制御URLが不正です");
+        return cFailure{0, "BadUrl", "the gateway's control URL cannot be used",
+                       "ルーターの制御URLが不正です"};
     case eHttpOutcome::kNoConnection:
-        return Failure(0, "NoConnection", "no connection to the gateway within " + seconds,
-                       "ルーターに接続できません");
+        return cFailure{0, "NoConnection", "no connection to the gateway within " + seconds,
+                       "ルーターに接続できません"};
     case eHttpOutcome::kSendFailed:
-        return Failure(0, "SendFailed", "the connection broke while the request went out",
-                       "要求を送れませんでした");
+        return cFailure{0, "SendFailed", "the connection broke while the request went out",
+                       "要求を送れませんでした"};
     case eHttpOutcome::kSilence:
-        return Failure(0, "Timeout", "the gateway did not answer within " + seconds,
-                       "ルーターから応答がありません");
+        return cFailure{0, "Timeout", "the gateway did not answer within " + seconds,
+                       "ルーターから応答がありません"};
     case eHttpOutcome::kClosed:
-        return Failure(0, "ConnectionClosed", "the gateway closed the connection without answering",
-                       "ルーターが応答せずに切断しました");
+        return cFailure{0, "ConnectionClosed", "the gateway closed the connection without answering",
+                       "ルーターが応答せずに切断しました"};
     case eHttpOutcome::kTooLarge:
-        return Failure(0, "AnswerTooLarge",
+        return cFailure{0, "AnswerTooLarge",
                        FormatString("the gateway's answer passed the %u KiB bound or was "
                                     "malformed",
                                     kHttpMaxResponseBytes / 1024),
-                       "ルーターの応答が大きすぎるか壊れています");
+                       "ルーターの応答が大きすぎるか壊れています"};
     case eHttpOutcome::kCutShort:
-        return Failure(0, "AnswerCutShort", "the gateway's answer was cut short",
-                       "ルーターの応答が途中で途切れました");
+        return cFailure{0, "AnswerCutShort", "the gateway's answer was cut short",
+                       "ルーターの応答が途中で途切れました"};
     case eHttpOutcome::kDeadline:
-        return Failure(0, "Timeout",
+        return cFailure{0, "Timeout",
                        FormatString("the gateway's answer did not end within the %d s bound",
                                     kHttpDeadlineMs / 1000),
-                       "ルーターの応答が時間内に終わりませんでした");
+                       "ルーターの応答が時間内に終わりませんでした"};
     case eHttpOutcome::kNotHttp:
-        return Failure(0, "NotHttp", "the gateway's answer was not HTTP",
-                       "ルーターの応答を読めません");
+        return cFailure{0, "NotHttp", "the gateway's answer was not HTTP",
+                       "ルーターの応答を読めません"};
     case eHttpOutcome::kAnswered:
         break;
     }
-    return Failure(0, "HttpError", FormatString("the gateway answered HTTP %d", httpStatus),
-                   FormatString("ルーターが HTTP %d を返しました", httpStatus));
+    return cFailure{0, "HttpError", FormatString("the gateway answered HTTP %d", httpStatus),
+                   FormatString("ルーターが HTTP %d を返しました", httpStatus)};
 }
 
 cFailure NoGatewayFailure() {
-    return Failure(0, "NoGateway", "no gateway is known", "ルーターが見つかっていません");
+    return cFailure{0, "NoGateway", "no gateway is known", "ルーターが見つかっていません"};
 }
 
 cFailure UnreadableAnswerFailure() {
-    return Failure(0, "AnswerUnreadable", "the gateway's answer could not be read",
-                   "ルーターの応答を読めません");
+    return cFailure{0, "AnswerUnreadable", "the gateway's answer could not be read",
+                   "ルーターの応答を読めません"};
 }

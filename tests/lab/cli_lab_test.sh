@@ -11,24 +11,12 @@ set -uo pipefail
 
 igd=${1:?--igd2 or --igd1}
 shift
-wineRun=
-if [[ ${1:-} == --wine ]]; then
-    wineRun=${2:?path of scripts/wine-run}
-    shift 2
-fi
-cli=${1:?path of wendrel-cli}
-lab=${2:?path of scripts/lab}
-source "$(dirname "$0")/lab_test_lib.sh"
+source "$(dirname "$0")/lab_test_lib.sh" "$@"
 
 # t: native runs, w: runs under Wine; the PID tells whether the run still lives
 kind=t
 [[ -n $wineRun ]] && kind=w
 export WENDREL_LAB_NAME=$kind${igd#--igd}-$$
-runner=()
-[[ -n $wineRun ]] && runner=("$wineRun")
-# Each run remembers its gateway in a cache folder of its own.
-export XDG_CACHE_HOME
-XDG_CACHE_HOME=$(mktemp -d)
 
 expect_whole() { # what text pattern(ERE): the whole text, a single line included
     # bytes, not characters: gateway text may be in no valid encoding
@@ -54,14 +42,6 @@ cli() {
 }
 
 
-cleanup() {
-    rm -rf "$XDG_CACHE_HOME"
-    # the wineserver would keep the client's namespace alive
-    [[ -z $wineRun ]] || "$lab" exec "$wineRun" --release >/dev/null 2>&1
-    "$lab" down >/dev/null 2>&1
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
 
 take_down_stale_labs "[tw][12]-*" "??-"
 

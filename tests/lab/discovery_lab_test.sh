@@ -10,22 +10,11 @@
 # portable code on both builds.
 set -uo pipefail
 
-wineRun=
-if [[ ${1:-} == --wine ]]; then
-    wineRun=${2:?path of scripts/wine-run}
-    shift 2
-fi
-cli=${1:?path of wendrel-cli}
-lab=${2:?path of scripts/lab}
-source "$(dirname "$0")/lab_test_lib.sh"
+source "$(dirname "$0")/lab_test_lib.sh" "$@"
 
 kind=t
 [[ -n $wineRun ]] && kind=w
 export WENDREL_LAB_NAME=d$kind-$$
-runner=()
-[[ -n $wineRun ]] && runner=("$wineRun")
-export XDG_CACHE_HOME
-XDG_CACHE_HOME=$(mktemp -d)
 cache=$XDG_CACHE_HOME/wendrel/gateway
 
 expect_true() { # what python-expression-result
@@ -69,14 +58,6 @@ sent_out_of() { # before after
     echo "${out[*]}"
 }
 
-cleanup() {
-    rm -rf "$XDG_CACHE_HOME"
-    # the wineserver would keep the client's namespace alive
-    [[ -z $wineRun ]] || "$lab" exec "$wineRun" --release >/dev/null 2>&1
-    "$lab" down >/dev/null 2>&1
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
 
 take_down_stale_labs "d[tw]-*" "d?-"
 

@@ -8,32 +8,21 @@
 # reboot restored through the Winsock listener, Ctrl+C deleting.
 set -uo pipefail
 
-wineRun=
-if [[ ${1:-} == --wine ]]; then
-    wineRun=${2:?path of scripts/wine-run}
-    shift 2
-fi
-cli=${1:?path of wendrel-cli}
-lab=${2:?path of scripts/lab}
-source "$(dirname "$0")/lab_test_lib.sh"
+source "$(dirname "$0")/lab_test_lib.sh" "$@"
 
 kind=kn
 [[ -n $wineRun ]] && kind=kw
 export WENDREL_LAB_NAME=$kind-$$
-runner=()
-[[ -n $wineRun ]] && runner=("$wineRun")
 work=$(mktemp -d)
 keeperPid=
 
 
 cleanup() {
     [[ -n $keeperPid ]] && kill -KILL "$keeperPid" 2>/dev/null
-    [[ -z $wineRun ]] || "$lab" exec "$wineRun" --release >/dev/null 2>&1
-    "$lab" down >/dev/null 2>&1
     rm -rf "$work"
+    lab_cleanup
 }
 trap cleanup EXIT
-trap 'exit 1' INT TERM
 
 take_down_stale_labs "k[nw]-*" "k?-"
 

@@ -1,9 +1,36 @@
-# What every lab test shares: the verdict helpers, reading JSON, and bringing
-# the test's own lab up. Sourced by the lab tests after they set `lab` (the
-# path of scripts/lab) and WENDREL_LAB_NAME; they end with
+# What every lab test shares: its arguments, the verdict helpers, reading
+# JSON, bringing the test's own lab up and taking it down. Sourced with the
+# test's arguments:
+#   source lab_test_lib.sh [--wine WINE_RUN] WENDREL_CLI LAB_SCRIPT
+# With --wine, WENDREL_CLI is a Windows program run through WINE_RUN
+# (scripts/wine-run) on the client host: a wineserver sends from the network
+# namespace it started in, so it must start there. The test then sets
+# WENDREL_LAB_NAME and ends with
 #   echo "$failures failure(s)"; ((failures == 0))
 
+wineRun=
+if [[ ${1:-} == --wine ]]; then
+    wineRun=${2:?path of scripts/wine-run}
+    shift 2
+fi
+cli=${1:?path of wendrel-cli}
+lab=${2:?path of scripts/lab}
+runner=()
+[[ -n $wineRun ]] && runner=("$wineRun")
 failures=0
+
+# Each run remembers its gateway in a cache folder of its own.
+export XDG_CACHE_HOME
+XDG_CACHE_HOME=$(mktemp -d)
+
+lab_cleanup() {
+    rm -rf "$XDG_CACHE_HOME"
+    # the wineserver would keep the client's namespace alive
+    [[ -z $wineRun ]] || "$lab" exec "$wineRun" --release >/dev/null 2>&1
+    "$lab" down >/dev/null 2>&1
+}
+trap lab_cleanup EXIT
+trap 'exit 1' INT TERM
 
 pass() { echo "ok   $*"; }
 fail() {

@@ -8,20 +8,9 @@
 # client host (its wineserver must start in that namespace).
 set -uo pipefail
 
-wineRun=
-if [[ ${1:-} == --wine ]]; then
-    wineRun=${2:?path of scripts/wine-run}
-    shift 2
-fi
-cli=${1:?path of wendrel-cli}
-lab=${2:?path of scripts/lab}
-source "$(dirname "$0")/lab_test_lib.sh"
-runner=()
-[[ -n $wineRun ]] && runner=("$wineRun")
+source "$(dirname "$0")/lab_test_lib.sh" "$@"
 
 export WENDREL_LAB_NAME=p-$$
-export XDG_CACHE_HOME
-XDG_CACHE_HOME=$(mktemp -d)
 
 
 # Runs wendrel-cli on the lab's client host; sets out, err, status and ms.
@@ -47,14 +36,6 @@ forwards() {
         sed -e 's/^6 /TCP /' -e 's/^11 /UDP /'
 }
 
-cleanup() {
-    rm -rf "$XDG_CACHE_HOME"
-    # the wineserver would keep the client's namespace alive
-    [[ -z $wineRun ]] || "$lab" exec "$wineRun" --release >/dev/null 2>&1
-    "$lab" down >/dev/null 2>&1
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
 
 take_down_stale_labs "p-*" "p-"
 

@@ -61,7 +61,7 @@ TEST(PcpAuto, UpnpWinsWhenItAnswersWithinTheGraceElsePcpAfterTheGrace) {
         settings.localAddress = "127.0.0.1";
         std::ostringstream err;
         const cClock::time_point start = cClock::now();
-        const eProtocolFound found = DetectProtocol(line, cUPnP::GetInstance(), settings, err);
+        const eProtocolFound found = DetectProtocol(line, cUPnP::GetInstance(), settings, 0, err);
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(cClock::now() - start).count();
         EXPECT_EQ(found, c.expected) << c.what;
