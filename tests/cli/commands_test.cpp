@@ -129,6 +129,16 @@ class cFakeGateway : public cUPnP {
         return true;
     }
 
+    // Like a gateway that lists the actions in its description but refuses them.
+    bool AddAnyPortMapping(const cEntry&, int, int&) override {
+        calls.push_back("AddAnyPortMapping");
+        return Fail(UpnpFailure(401, "Invalid Action"));
+    }
+    bool DeletePortMappingRange(const std::string&, int, int) override {
+        calls.push_back("DeletePortMappingRange");
+        return Fail(UpnpFailure(401, "Invalid Action"));
+    }
+
     bool Fail(const cFailure& why) {
         failure = why;
         return false;
