@@ -15,7 +15,18 @@ public:
     bool Delete(const std::string& protocol, int externalPort) override;
     const cFailure& LastFailure() const override { return failure; }
 
-private:
+    // Adds `wanted` at its external port or, where that is taken, at another
+    // the gateway grants: AddAnyPortMapping on a version 2 service, else (or
+    // when the gateway refuses that action) the next kAnyPortSteps ports in
+    // turn. result.kept.externalPort is the port granted.
+    bool AddAnyPort(const cMapping& wanted, cAddResult& result);
+    // Off: Add does not look the port up first. The keeper renews its own
+    // mappings and needs no word that it did.
+    void SetLookBeforeAdd(bool look) { lookBeforeAdd = look; }
+
+  private:
+    bool HeldByClient(const cMapping& wanted, cMapping& held);
+    bool AddAt(const cMapping& wanted, cAddResult& result);
     bool AddWithLeaseFallbacks(const cMapping& wanted, int& lease,
                                std::vector<std::string>& warnings);
     bool ReadBack(const cMapping& wanted, int lease, cAddResult& result);
@@ -24,7 +35,11 @@ private:
 
     cUPnP& client;
     cFailure failure;
+    bool lookBeforeAdd = true;
 };
+
+// Ports tried after the one asked for when a gateway cannot grant any port itself.
+constexpr int kAnyPortSteps = 15;
 
 // A mapping record as the gateway client carries it, and back.
 cUPnP::cEntry ToEntry(const cMapping& mapping);
