@@ -131,6 +131,7 @@ int AddRangeOf(const cCommandLine& line, cUPnPMappingGateway& mappings, const cM
     const int lastPort = wanted.externalPort + line.addCount - 1;
     const std::string described =
         Describe(wanted.protocol, wanted.externalPort) + "-" + DecimalText(lastPort);
+    mappings.LookAheadOver(wanted.protocol, wanted.externalPort, lastPort);
     if (!AddRange(mappings, wanted, line.addCount, range)) {
         Warn(err, range.refusal.warnings);
         const cFailure& failure = range.failure;

@@ -109,7 +109,29 @@ bool cUPnPMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
 
 // Gateways replace a mapping of the same client without a conflict (miniupnpd
 // even takes the new internal port): only a look beforehand can tell.
+void cUPnPMappingGateway::LookAheadOver(const std::string& protocol, int firstPort,
+                                        int lastPort) {
+    ahead.clear();
+    aheadLast = -1;
+    // The walk of a version 1 table could cost more than a look per port.
+    if (!lookBeforeAdd || !IsVersion2(client.GetIdentity().describedType) ||
+        !ListRange(client, protocol, firstPort, lastPort, ahead))
+        return;
+    aheadProtocol = protocol;
+    aheadFirst = firstPort;
+    aheadLast = lastPort;
+}
+
 bool cUPnPMappingGateway::HeldByClient(const cMapping& wanted, cMapping& held) {
+    if (wanted.protocol == aheadProtocol && wanted.externalPort >= aheadFirst &&
+        wanted.externalPort <= aheadLast) {
+        for (const cListedMapping& listed : ahead)
+            if (listed.entry.externalPort == wanted.externalPort) {
+                held = ToMapping(listed.entry, listed.leaseSeconds);
+                return held.internalClient == wanted.internalClient;
+            }
+        return false;
+    }
     bool found = false;
     const bool asked = lookBeforeAdd && Find(wanted.protocol, wanted.externalPort, found, held);
     failure = cFailure();

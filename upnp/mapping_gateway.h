@@ -1,6 +1,10 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "mapping/gateway.h"
+#include "upnp/port_listing.h"
 #include "upnp/upnp.h"
 
 // The mapping interface over a discovered UPnP gateway: adds with the lease
@@ -23,6 +27,11 @@ public:
     // Off: Add does not look the port up first. The keeper renews its own
     // mappings and needs no word that it did.
     void SetLookBeforeAdd(bool look) { lookBeforeAdd = look; }
+    // Reads protocol's mappings from firstPort to lastPort in one go, so
+    // that the adds of a range there need no look each (miniupnpd's lookup
+    // reads its whole rule set). Version 2 only (a bulk read); without a
+    // reading Add looks port by port.
+    void LookAheadOver(const std::string& protocol, int firstPort, int lastPort);
 
   private:
     bool HeldByClient(const cMapping& wanted, cMapping& held);
@@ -36,6 +45,11 @@ public:
     cUPnP& client;
     cFailure failure;
     bool lookBeforeAdd = true;
+    // What LookAheadOver read: the span and its mappings.
+    std::string aheadProtocol;
+    int aheadFirst = 0;
+    int aheadLast = -1;
+    std::vector<cListedMapping> ahead;
 };
 
 // Ports tried after the one asked for when a gateway cannot grant any port itself.
