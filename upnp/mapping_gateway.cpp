@@ -107,8 +107,6 @@ bool cUPnPMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
     return AddAt(wanted, result);
 }
 
-// Gateways replace a mapping of the same client without a conflict (miniupnpd
-// even takes the new internal port): only a look beforehand can tell.
 void cUPnPMappingGateway::LookAheadOver(const std::string& protocol, int firstPort,
                                         int lastPort) {
     ahead.clear();
@@ -122,6 +120,8 @@ void cUPnPMappingGateway::LookAheadOver(const std::string& protocol, int firstPo
     aheadLast = lastPort;
 }
 
+// Gateways replace a mapping of the same client without a conflict (miniupnpd
+// even takes the new internal port): only a look beforehand can tell.
 bool cUPnPMappingGateway::HeldByClient(const cMapping& wanted, cMapping& held) {
     if (wanted.protocol == aheadProtocol && wanted.externalPort >= aheadFirst &&
         wanted.externalPort <= aheadLast) {
@@ -158,12 +158,11 @@ bool cUPnPMappingGateway::AddAnyPort(const cMapping& wanted, cAddResult& result)
     failure = cFailure();
     result = cAddResult();
     if (IsVersion2(client.GetIdentity().describedType)) {
-        // The gateway picks the port, and miniupnpd picks one this client
-        // already maps as readily as a free one, replacing that mapping: what
-        // the client held from the asked port up is read first.
+        // The gateway picks the port (miniupnpd 2.3.1 went below the asked
+        // one), and one this client already maps as readily as a free one,
+        // replacing that mapping: the protocol's table is read first.
         std::vector<cListedMapping> held;
-        if (!lookBeforeAdd ||
-            !ListRange(client, wanted.protocol, wanted.externalPort, kHighestPort, held))
+        if (!lookBeforeAdd || !ListRange(client, wanted.protocol, 1, kHighestPort, held))
             held.clear();
         int granted = 0;
         if (client.AddAnyPortMapping(ToEntry(wanted), wanted.leaseSeconds, granted)) {

@@ -128,6 +128,26 @@ expect_match "replaced: said in text" "$out" \
     "replaced this client's earlier mapping TCP 20300 -> $here:20381"
 cli delete TCP 20300
 
+# (f) miniupnpd's AddAnyPortMapping grants a port this client already maps as
+# readily as a free one, and replaces that mapping: the add says so.
+if [[ $igd == --igd2 ]]; then
+    other_add 20500
+    cli add TCP 20501 "$here" 21501 mine
+    cli --json add TCP 20500 --any-port
+    granted=$(json 'j["added"]["externalPort"]' <<<"$out")
+    if [[ $granted == 20501 ]]; then
+        expect_eq "any-port onto our own port: the replaced mapping is named" \
+            "$(json 'j["added"]["replaced"]["internalPort"]' <<<"$out")" 21501
+    else
+        expect_eq "any-port elsewhere: nothing replaced" \
+            "$(json '"replaced" in j["added"]' <<<"$out")" false
+    fi
+    cli delete TCP 20490-20510
+    expect_eq "range delete leaves the other host's 20500" "$(upnpc_rows 20490 20510)" \
+        "20500 $other:20500 "
+    soap "$other" DeletePortMapping "<NewRemoteHost></NewRemoteHost><NewExternalPort>20500</NewExternalPort><NewProtocol>TCP</NewProtocol>"
+fi
+
 soap "$other" DeletePortMapping "<NewRemoteHost></NewRemoteHost><NewExternalPort>20105</NewExternalPort><NewProtocol>TCP</NewProtocol>"
 "$lab" exec ip addr del "$other/24" dev eth0
 echo "$failures failure(s)"
