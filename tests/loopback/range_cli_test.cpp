@@ -195,18 +195,6 @@ TEST_P(RangeCli, AnyPortTakesTheNextFreePortAndSaysWhichOne) {
                                 kHere + ":7500\n");
 }
 
-TEST(RangeCli, AnyPortOnVersion1GivesUpAfterSixteenTakenPorts) {
-    cRangeCli cli(kV1);
-    std::vector<cFakeMapping> taken;
-    for (int port = 7500; port <= 7515; ++port)
-        taken.push_back(Held(port, kOther));
-    cli.gateway.SetMappings(taken);
-    const cRun run = cli.Run({"add", "TCP", "7500", "--any-port"});
-    EXPECT_EQ(run.status, 3);
-    EXPECT_NE(run.err.find("ports 7500-7515 were tried"), std::string::npos) << run.err;
-    EXPECT_EQ(cli.gateway.Mappings().size(), 16u);
-}
-
 TEST_P(RangeCli, AnAddThatReplacesThisHostsMappingSaysSo) {
     cRangeCli cli(GetParam());
     cli.gateway.SetMappings({Held(7500, kHere, 80, "old")});
