@@ -107,8 +107,7 @@ bool cUPnPMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
     return AddAt(wanted, result);
 }
 
-void cUPnPMappingGateway::LookAheadOver(const std::string& protocol, int firstPort,
-                                        int lastPort) {
+void cUPnPMappingGateway::LookAheadOver(const std::string& protocol, int firstPort, int lastPort) {
     ahead.clear();
     aheadLast = -1;
     // The walk of a version 1 table could cost more than a look per port.
