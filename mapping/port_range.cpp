@@ -31,7 +31,11 @@ bool AddRange(cMappingGateway& gateway, const cMapping& first, int count, cRange
         wanted.externalPort = first.externalPort + offset;
         wanted.internalPort = first.internalPort + offset;
         cAddResult result;
-        if (gateway.Add(wanted, result)) {
+        const bool added = gateway.Add(wanted, result);
+        // Among a range's warnings each names its port.
+        for (std::string& warning : result.warnings)
+            warning = Named(wanted) + ": " + warning;
+        if (added) {
             out.added.push_back(result);
             continue;
         }

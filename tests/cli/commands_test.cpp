@@ -456,6 +456,20 @@ TEST(Commands, AnyPortStepsOverTakenPortsAndStopsAtOtherFailures) {
     }
 }
 
+TEST(Commands, EachWarningOfARangeNamesItsPort) {
+    cFakeGateway gateway;
+    gateway.keptDescription = "changed";
+    gateway.refusals = {725};
+    const cRun run = RunCli(gateway, {"--json", "add", "TCP", "8080-8081", "192.168.77.20", "8080",
+                                      "web", "--lease", "7200"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    const std::vector<std::string> warnings = nlohmann::json::parse(run.out)["warnings"];
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_EQ(warnings[0].rfind("TCP 8080: the gateway refused a lease", 0), 0u);
+    EXPECT_EQ(warnings[1].rfind("TCP 8080: the gateway changed the comment", 0), 0u);
+    EXPECT_EQ(warnings[2].rfind("TCP 8081: the gateway changed the comment", 0), 0u);
+}
+
 TEST(Commands, AnAddIsReadBackAndEveryDifferenceIsAWarning) {
     cFakeGateway gateway;
     gateway.keptDescription = "cut";
