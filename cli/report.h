@@ -34,7 +34,7 @@ std::string ExternalAddressJson(const std::string& address);
 std::string AddedJson(const cAddResult& result, int requestedPort = 0);
 // A range: {"added": [<as in AddedJson>...], "warnings": [...]}
 std::string AddedRangeJson(const cRangeAdd& range);
-// A range refused part way: {"error": {... as ErrorJson}, "failedPort",
+// A range refused midway: {"error": {... as ErrorJson}, "failedPort",
 // "rolledBack": [ports undone], "warnings": [...]}
 std::string RangeErrorJson(const cRangeAdd& range);
 
