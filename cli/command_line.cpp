@@ -5,7 +5,9 @@
 #include <CLI/CLI.hpp>
 
 #include "mapping/mapping.h"
+#include "mapping/port_range.h"
 #include "net/url.h"
+#include "support/text.h"
 
 namespace {
 
@@ -27,6 +29,7 @@ constexpr cCommandName kCommands[] = {
 
 constexpr std::size_t kAddMinOperands = 2;
 constexpr std::size_t kAddMaxOperands = 5;
+constexpr int kMaxPort = 65535;
 
 // A plain decimal number from `least` to `most`.
 bool ReadBounded(const std::string& text, int least, int most, int& out) {
@@ -59,7 +62,7 @@ bool HasControlCharacter(const std::string& text) {
 
 bool ParseAdd(const std::vector<std::string>& operands, cCommandLine& out, std::string& error) {
     if (operands.size() < kAddMinOperands || operands.size() > kAddMaxOperands) {
-        error = "add takes PROTO EXT_PORT [CLIENT [INT_PORT [COMMENT]]]";
+        error = "add takes PROTO EXT_PORT|A-B [CLIENT [INT_PORT [COMMENT]]]";
         return false;
     }
     cPortInput& input = out.addInput;
@@ -71,17 +74,38 @@ bool ParseAdd(const std::vector<std::string>& operands, cCommandLine& out, std::
     input.description = operands.size() > 4 ? operands[4] : std::string();
 
     std::string protocol;
-    int port = 0;
     if (!ReadProtocol(input.protocol, protocol)) {
         error = "protocol must be TCP or UDP: " + input.protocol;
         return false;
     }
-    if (!ReadPort(input.externalPort, port)) {
-        error = "external port must be 1-65535: " + input.externalPort;
+    int first = 0;
+    int last = 0;
+    if (!ReadPortWord(input.externalPort, first, last)) {
+        error = "external port must be 1-65535, or a range A-B with A <= B: " + input.externalPort;
         return false;
     }
-    if (!ReadPort(input.internalPort, port)) {
+    out.addCount = last - first + 1;
+    if (out.addCount > kMaxRangePorts) {
+        error = "a range holds at most " + DecimalText(kMaxRangePorts) +
+                " ports: " + input.externalPort;
+        return false;
+    }
+    if (out.anyPort && out.addCount > 1) {
+        error = "--any-port takes one port, not a range";
+        return false;
+    }
+    input.externalPort = DecimalText(first);
+    if (operands.size() <= 3)
+        input.internalPort = input.externalPort;
+    int internalFirst = 0;
+    int internalLast = 0;
+    if (!ReadPortWord(input.internalPort, internalFirst, internalLast) ||
+        internalLast != internalFirst) {
         error = "internal port must be 1-65535: " + input.internalPort;
+        return false;
+    }
+    if (internalFirst + out.addCount - 1 > kMaxPort) {
+        error = "the range's internal ports would pass 65535: " + input.internalPort;
         return false;
     }
     if (out.clientGiven && input.internalClient.empty()) {
@@ -102,16 +126,21 @@ bool ParseDelete(const std::vector<std::string>& operands, cCommandLine& out, st
         return false;
     }
     for (std::size_t i = 0; i < operands.size(); i += 2) {
-        cUPnP::cEntry entry;
-        if (!ReadProtocol(operands[i], entry.protocol)) {
+        cPortSpan span;
+        if (!ReadProtocol(operands[i], span.protocol)) {
             error = "protocol must be TCP or UDP: " + operands[i];
             return false;
         }
-        if (!ReadPort(operands[i + 1], entry.externalPort)) {
-            error = "external port must be 1-65535: " + operands[i + 1];
+        if (!ReadPortWord(operands[i + 1], span.externalPort, span.lastPort)) {
+            error = "external port must be 1-65535, or a range A-B with A <= B: " + operands[i + 1];
             return false;
         }
-        out.deletions.push_back(entry);
+        if (span.lastPort - span.externalPort + 1 > kMaxRangePorts) {
+            error = "a range holds at most " + DecimalText(kMaxRangePorts) +
+                    " ports: " + operands[i + 1];
+            return false;
+        }
+        out.deletions.push_back(span);
     }
     return true;
 }
@@ -174,13 +203,17 @@ struct cParser {
             command->fallthrough();
             if (entry.command == eCommand::Add) {
                 command->add_option("PROTO", shownOperand[0], "TCP or UDP");
-                command->add_option("EXT_PORT", shownOperand[1], "The gateway's port, 1-65535");
+                command->add_option("EXT_PORT", shownOperand[1],
+                                    "The gateway's port, 1-65535, or a range A-B (1024 at most)");
                 command->add_option("CLIENT", shownOperand[2],
                                     "The internal host (default: this host)");
-                command->add_option("INT_PORT", shownOperand[3], "Its port (default: EXT_PORT)");
+                command->add_option("INT_PORT", shownOperand[3],
+                                    "Its port, the first of a range (default: EXT_PORT)");
                 command->add_option("COMMENT", shownOperand[4], "The mapping's description");
                 command->add_option("--lease", lease, "Seconds, 0-604800 (default 0)")
                     ->type_name("SECONDS");
+                command->add_flag("--any-port",
+                                  "Take another external port when this one is taken");
             } else if (entry.command == eCommand::Keep) {
                 command->add_option("FILE", shownOperand[0],
                                     "One mapping a line, in add's words (CLIENT @: this host)");
@@ -191,7 +224,7 @@ struct cParser {
                     ->type_name("SECONDS");
             } else if (entry.command == eCommand::Delete) {
                 command->add_option("PROTO EXT_PORT", shownPairs,
-                                    "One or more pairs: TCP or UDP, then the port");
+                                    "One or more pairs: TCP or UDP, then the port or a range A-B");
             }
         }
     }
@@ -347,6 +380,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
             }
             line.leaseGiven = true;
             ++i;
+        } else if (line.command == eCommand::Add && operands[i] == "--any-port") {
+            line.anyPort = true;
         } else {
             words.push_back(operands[i]);
         }
@@ -369,9 +404,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
 const char* UsageText() {
     return "Usage:\n"
            "  wendrel-cli [--json] [--timeout MS] [list]\n"
-           "  wendrel-cli [--json] [--timeout MS] add PROTO EXT_PORT [CLIENT [INT_PORT [COMMENT]]]\n"
+           "  wendrel-cli [--json] [--timeout MS] add PROTO EXT_PORT [CLIENT [INT_PORT "
+           "[COMMENT]]]\n"
+           "              [--lease SECONDS] [--any-port]\n"
+           "  wendrel-cli [--json] [--timeout MS] add PROTO A-B [CLIENT [INT_START [COMMENT]]]\n"
            "              [--lease SECONDS]\n"
-           "  wendrel-cli [--json] [--timeout MS] delete PROTO EXT_PORT [PROTO EXT_PORT ...]\n"
+           "  wendrel-cli [--json] [--timeout MS] delete PROTO EXT_PORT|A-B [PROTO EXT_PORT ...]\n"
            "  wendrel-cli [--json] [--timeout MS] external-ip\n"
            "  wendrel-cli [--json] [--timeout MS] status\n"
            "  wendrel-cli [--json] [--timeout MS] gateways\n"
@@ -383,6 +421,10 @@ const char* UsageText() {
            "Finds the UPnP Internet gateway on the local network and lists, adds or\n"
            "deletes its port mappings. PROTO is TCP or UDP; ports are 1-65535. CLIENT\n"
            "defaults to this host's address towards the gateway, INT_PORT to EXT_PORT.\n"
+           "A range A-B (at most 1024 ports) maps A..B to INT_START on; it is added\n"
+           "whole or not at all. delete of a range deletes this host's mappings in it,\n"
+           "never another host's. --any-port takes another external port when the one\n"
+           "asked for is taken (AddAnyPortMapping, else the next 15 ports) and prints it.\n"
            "--timeout bounds the wait for the gateway's answer (default 5000 ms).\n"
            "\n"
            "Finding the gateway: the one found last time is checked first (its\n"

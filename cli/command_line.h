@@ -24,6 +24,13 @@ constexpr int kExitFailed = 3;
 constexpr int kDefaultTimeoutMs = 5000;
 constexpr int kMaxTimeoutMs = 600000;
 
+// delete: one PROTO EXT_PORT pair; a range A-B when lastPort > externalPort.
+struct cPortSpan {
+    std::string protocol;
+    int externalPort = 0;
+    int lastPort = 0;
+};
+
 struct cCommandLine {
     eCommand command = eCommand::List;
     bool json = false;
@@ -32,6 +39,10 @@ struct cCommandLine {
     // false (this host's address is known only after discovery).
     cPortInput addInput;
     bool clientGiven = false;
+    // add: how many ports from EXT_PORT on (a range A-B); 1 for one port.
+    int addCount = 1;
+    // add --any-port: another external port where the one asked is taken.
+    bool anyPort = false;
     // The gateway to use without a search (a description URL), and the one
     // interface to search through (a name or an address); empty: none given.
     std::string gatewayUrl;
@@ -47,7 +58,7 @@ struct cCommandLine {
     bool leaseGiven = false;
     eProtocolChoice protocol = eProtocolChoice::kAuto;
     // delete: protocol and external port of each pair, in order.
-    std::vector<cUPnP::cEntry> deletions;
+    std::vector<cPortSpan> deletions;
     // keep: the file and its options.
     cKeepOptions keep;
 };

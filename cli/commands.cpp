@@ -11,11 +11,13 @@
 #include "net/interfaces.h"
 #include "net/socket.h"
 #include "mapping/external_address.h"
+#include "mapping/port_range.h"
 #include "support/text.h"
 #include "upnp/fault.h"
 #include "upnp/mapping_gateway.h"
 #include "upnp/gateway_status.h"
 #include "upnp/port_listing.h"
+#include "upnp/range_delete.h"
 
 namespace {
 
@@ -98,6 +100,70 @@ int List(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostre
     return kExitOk;
 }
 
+std::string Target(const cMapping& mapping) {
+    return PrintableText(mapping.internalClient) + ":" + DecimalText(mapping.internalPort);
+}
+
+// The mapping an add took the place of: a gateway replaces its client's own
+// mapping of the port without a word.
+void SayReplaced(const cAddResult& result, std::ostream& out) {
+    if (!result.replaced)
+        return;
+    const cMapping& previous = result.previous;
+    out << "replaced this client's earlier mapping "
+        << Describe(previous.protocol, previous.externalPort) << " -> " << Target(previous);
+    if (!previous.description.empty())
+        out << " \"" << PrintableText(previous.description) << "\"";
+    if (previous.leaseSeconds > 0)
+        out << ", lease " << previous.leaseSeconds << " s left";
+    out << "\n";
+}
+
+void SayLease(const cMapping& kept, std::ostream& out) {
+    if (kept.leaseSeconds > 0)
+        out << ", lease " << kept.leaseSeconds << " s";
+    out << "\n";
+}
+
+int AddRangeOf(const cCommandLine& line, cUPnPMappingGateway& mappings, const cMapping& wanted,
+               std::ostream& out, std::ostream& err) {
+    cRangeAdd range;
+    const int lastPort = wanted.externalPort + line.addCount - 1;
+    const std::string described =
+        Describe(wanted.protocol, wanted.externalPort) + "-" + DecimalText(lastPort);
+    mappings.LookAheadOver(wanted.protocol, wanted.externalPort, lastPort);
+    if (!AddRange(mappings, wanted, line.addCount, range)) {
+        Warn(err, range.refusal.warnings);
+        const cFailure& failure = range.failure;
+        const std::string port = Describe(wanted.protocol, range.failedPort);
+        err << kPrefix << (failure.code ? "the gateway refused " + port : "could not add " + port)
+            << ": " << FailureText(failure);
+        if (range.refusal.ownerKnown)
+            err << "; held by " << HolderText(range.refusal.owner);
+        err << "\n";
+        if (!range.added.empty())
+            err << kPrefix << "took back " << range.added.size() << " port(s) of " << described
+                << " added by this run\n";
+        Warn(err, range.warnings);
+        if (line.json)
+            out << RangeErrorJson(range);
+        return kExitFailed;
+    }
+    for (const cAddResult& result : range.added)
+        Warn(err, result.warnings);
+    if (line.json) {
+        out << AddedRangeJson(range);
+        return kExitOk;
+    }
+    const cMapping& first = range.added.front().kept;
+    out << "added " << described << " -> " << PrintableText(first.internalClient) << ":"
+        << first.internalPort << "-" << range.added.back().kept.internalPort;
+    SayLease(first, out);
+    for (const cAddResult& result : range.added)
+        SayReplaced(result, out);
+    return kExitOk;
+}
+
 int Add(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
     cPortInput input = line.addInput;
     if (!line.clientGiven && !gateway.GetLocalAddress(input.internalClient)) {
@@ -112,8 +178,12 @@ int Add(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostrea
     cUPnPMappingGateway mappings(gateway);
     cAddResult result;
     cMapping wanted = ToMapping(entry, line.leaseSeconds);
+    if (line.addCount > 1)
+        return AddRangeOf(line, mappings, wanted, out, err);
     const std::string described = Describe(entry.protocol, entry.externalPort);
-    if (!mappings.Add(wanted, result)) {
+    const bool added =
+        line.anyPort ? mappings.AddAnyPort(wanted, result) : mappings.Add(wanted, result);
+    if (!added) {
         Warn(err, result.warnings);
         const cFailure& failure = mappings.LastFailure();
         const std::string what =
@@ -122,32 +192,67 @@ int Add(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostrea
     }
     Warn(err, result.warnings);
     if (line.json) {
-        out << AddedJson(result);
+        out << AddedJson(result, line.anyPort ? entry.externalPort : 0);
         return kExitOk;
     }
-    out << "added " << described << " -> " << PrintableText(result.kept.internalClient) << ":"
-        << result.kept.internalPort;
-    if (result.kept.leaseSeconds > 0)
-        out << ", lease " << result.kept.leaseSeconds << " s";
-    out << "\n";
+    out << "added " << Describe(result.kept.protocol, result.kept.externalPort) << " -> "
+        << Target(result.kept);
+    if (result.kept.externalPort != entry.externalPort)
+        out << " (" << entry.externalPort << " is taken; the gateway granted "
+            << result.kept.externalPort << ")";
+    SayLease(result.kept, out);
+    SayReplaced(result, out);
     return kExitOk;
+}
+
+// A range: this host's mappings in it, never another host's.
+void DeleteRange(const cPortSpan& span, cUPnP& gateway, std::vector<cDeletion>& deletions,
+                 std::ostream& err) {
+    const std::string described =
+        Describe(span.protocol, span.externalPort) + "-" + DecimalText(span.lastPort);
+    cRangeDelete range;
+    cFailure failure;
+    if (!DeleteOwnInRange(gateway, span.protocol, span.externalPort, span.lastPort, range,
+                          failure)) {
+        err << kPrefix << "did not delete " << described << ": " << FailureText(failure) << "\n";
+        deletions.push_back({span.protocol, span.externalPort, failure, span.lastPort});
+        return;
+    }
+    for (const cRangeDeletion& port : range.ports) {
+        if (port.failure.IsSet())
+            err << kPrefix << "the gateway did not delete "
+                << Describe(span.protocol, port.externalPort) << ": " << FailureText(port.failure)
+                << "\n";
+        deletions.push_back({span.protocol, port.externalPort, port.failure, 0});
+    }
+    if (range.ports.empty())
+        err << kPrefix << "this host has no mappings in " << described << "\n";
+    if (range.othersKept)
+        err << kPrefix << "left " << range.othersKept << " mapping(s) of other hosts in "
+            << described << " alone\n";
 }
 
 int Delete(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostream& err) {
     cUPnPMappingGateway mappings(gateway);
     std::vector<cDeletion> deletions;
-    int status = kExitOk;
-    for (const cUPnP::cEntry& entry : line.deletions) {
-        cDeletion deletion{entry.protocol, entry.externalPort, cFailure()};
-        if (!mappings.Delete(entry.protocol, entry.externalPort)) {
+    for (const cPortSpan& span : line.deletions) {
+        if (span.lastPort != span.externalPort) {
+            DeleteRange(span, gateway, deletions, err);
+            continue;
+        }
+        cDeletion deletion{span.protocol, span.externalPort, cFailure(), 0};
+        if (!mappings.Delete(span.protocol, span.externalPort)) {
             deletion.failure = mappings.LastFailure();
             err << kPrefix << "the gateway did not delete "
-                << Describe(entry.protocol, entry.externalPort) << ": "
+                << Describe(span.protocol, span.externalPort) << ": "
                 << FailureText(deletion.failure) << "\n";
-            status = kExitFailed;
         }
         deletions.push_back(deletion);
     }
+    int status = kExitOk;
+    for (const cDeletion& deletion : deletions)
+        if (deletion.failure.IsSet())
+            status = kExitFailed;
     if (line.json)
         out << DeletedJson(deletions);
     return status;

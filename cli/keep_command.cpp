@@ -35,7 +35,10 @@ class cKeepLoop : no_copy {
   public:
     cKeepLoop(const cCommandLine& line, cUPnP& client, std::ostream& err)
         : line(line), client(client), mappings(client), err(err),
-          keeper(mappings, Settings(line.keep)) {}
+          keeper(mappings, Settings(line.keep)) {
+        // The keeper renews its own mappings: a look before each add would only cost time.
+        mappings.SetLookBeforeAdd(false);
+    }
 
     int Run(const std::vector<cKeepEntry>& entries);
 

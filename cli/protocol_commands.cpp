@@ -77,6 +77,11 @@ int ExternalIp(const cCommandLine& line, cPcpMappingGateway& gateway, std::ostre
 
 int Add(const cCommandLine& line, cPcpMappingGateway& gateway, const std::string& local,
         std::ostream& out, std::ostream& err) {
+    if (line.addCount > 1) {
+        err << kPrefix << "PCP and NAT-PMP map one port at a time: give one port, not a range\n";
+        return kExitUsage;
+    }
+    // --any-port asks for nothing more: these gateways grant another port by themselves.
     cPortInput input = line.addInput;
     if (!line.clientGiven)
         input.internalClient = local;
@@ -115,10 +120,16 @@ int Add(const cCommandLine& line, cPcpMappingGateway& gateway, const std::string
 
 int Delete(const cCommandLine& line, cPcpMappingGateway& gateway, std::ostream& out,
            std::ostream& err) {
+    for (const cPortSpan& entry : line.deletions)
+        if (entry.lastPort != entry.externalPort) {
+            err << kPrefix
+                << "PCP and NAT-PMP delete one port at a time: give ports, not a range\n";
+            return kExitUsage;
+        }
     std::vector<cDeletion> deletions;
     int status = kExitOk;
-    for (const cUPnP::cEntry& entry : line.deletions) {
-        cDeletion deletion{entry.protocol, entry.externalPort, cFailure()};
+    for (const cPortSpan& entry : line.deletions) {
+        cDeletion deletion{entry.protocol, entry.externalPort, cFailure(), 0};
         if (!gateway.Delete(entry.protocol, entry.externalPort)) {
             deletion.failure = gateway.LastFailure();
             err << kPrefix << "the gateway did not delete " << entry.protocol << " "

@@ -97,14 +97,63 @@ std::string ExternalAddressJson(const std::string& address) {
     return Dump(json);
 }
 
-std::string AddedJson(const cAddResult& result) {
+namespace {
+
+cJson AddedObject(const cAddResult& result) {
     cJson added = MappingJson(result.kept);
     added["leaseDuration"] = result.kept.leaseSeconds;
-    cJson warnings = cJson::array();
-    for (const std::string& warning : result.warnings)
+    if (result.replaced) {
+        cJson previous = MappingJson(result.previous);
+        previous["leaseDuration"] = result.previous.leaseSeconds;
+        added["replaced"] = previous;
+    }
+    return added;
+}
+
+void AddWarnings(cJson& warnings, const std::vector<std::string>& texts) {
+    for (const std::string& warning : texts)
         warnings.push_back(JsonText(warning));
+}
+
+} // namespace
+
+std::string AddedJson(const cAddResult& result, int requestedPort) {
+    cJson added = AddedObject(result);
+    if (requestedPort)
+        added["requestedPort"] = requestedPort;
+    cJson warnings = cJson::array();
+    AddWarnings(warnings, result.warnings);
     cJson json;
     json["added"] = added;
+    json["warnings"] = warnings;
+    return Dump(json);
+}
+
+std::string AddedRangeJson(const cRangeAdd& range) {
+    cJson added = cJson::array();
+    cJson warnings = cJson::array();
+    for (const cAddResult& result : range.added) {
+        added.push_back(AddedObject(result));
+        AddWarnings(warnings, result.warnings);
+    }
+    cJson json;
+    json["added"] = added;
+    json["warnings"] = warnings;
+    return Dump(json);
+}
+
+std::string RangeErrorJson(const cRangeAdd& range) {
+    cJson rolledBack = cJson::array();
+    for (const cAddResult& result : range.added)
+        rolledBack.push_back(result.kept.externalPort);
+    cJson warnings = cJson::array();
+    AddWarnings(warnings, range.refusal.warnings);
+    AddWarnings(warnings, range.warnings);
+    cJson json;
+    json["error"] =
+        ErrorObject(range.failure, range.refusal.ownerKnown ? &range.refusal.owner : nullptr);
+    json["failedPort"] = range.failedPort;
+    json["rolledBack"] = rolledBack;
     json["warnings"] = warnings;
     return Dump(json);
 }
@@ -116,6 +165,8 @@ std::string DeletedJson(const std::vector<cDeletion>& deletions) {
         cJson item;
         item["protocol"] = JsonText(deletion.protocol);
         item["externalPort"] = deletion.externalPort;
+        if (deletion.lastPort)
+            item["lastPort"] = deletion.lastPort;
         if (deletion.failure.IsSet()) {
             item["error"] = ErrorObject(deletion.failure, nullptr);
             failed.push_back(item);

@@ -6,6 +6,7 @@
 #include "mapping/failure.h"
 #include "mapping/gateway.h"
 #include "mapping/mapping.h"
+#include "mapping/port_range.h"
 #include "support/text_encoding.h"
 #include "upnp/gateway_status.h"
 #include "upnp/port_listing.h"
@@ -27,15 +28,25 @@ std::string ListText(const cGatewayReport& report);
 std::string ListJson(const cGatewayReport& report);
 std::string ExternalAddressJson(const std::string& address);
 
-// {"added": {<mapping as in the list, plus "leaseDuration">}, "warnings": [...]}
-std::string AddedJson(const cAddResult& result);
+// {"added": {<mapping as in the list, plus "leaseDuration", "replaced"?: {<the
+// same client's mapping the add took the place of>}, "requestedPort"?>},
+// "warnings": [...]}. requestedPort (not 0): the port --any-port asked for.
+std::string AddedJson(const cAddResult& result, int requestedPort = 0);
+// A range: {"added": [<as in AddedJson>...], "warnings": [...]}
+std::string AddedRangeJson(const cRangeAdd& range);
+// A range refused midway: {"error": {... as ErrorJson}, "failedPort",
+// "rolledBack": [ports undone], "warnings": [...]}
+std::string RangeErrorJson(const cRangeAdd& range);
 
 struct cDeletion {
     std::string protocol;
     int externalPort = 0;
     cFailure failure; // set when the delete failed
+    // A range that could not be handled at all ends here (0: one port).
+    int lastPort = 0;
 };
-// {"deleted": [{"protocol", "externalPort"}...], "failed": [{..., "error": {...}}...]}
+// {"deleted": [{"protocol", "externalPort"}...],
+//  "failed": [{..., "lastPort"?, "error": {...}}...]}
 std::string DeletedJson(const std::vector<cDeletion>& deletions);
 
 // {"error": {"code": 718 or null, "name", "message", "owner"?: {<mapping>}}}

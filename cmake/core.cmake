@@ -5,6 +5,7 @@ add_library(wendrel_core STATIC
     support/printable_text.cpp
     mapping/failure.cpp
     mapping/external_address.cpp
+    mapping/port_range.cpp
     net/url.cpp
     net/http.cpp
     net/ssdp.cpp
@@ -16,6 +17,7 @@ add_library(wendrel_core STATIC
     upnp/gateway.cpp
     upnp/discovery.cpp
     upnp/port_listing.cpp
+    upnp/range_delete.cpp
     upnp/gateway_status.cpp
     upnp/port_mapping.cpp
     net/ssdp_notify.cpp

@@ -90,6 +90,11 @@ bool ParseLine(const std::vector<std::string>& words, const std::string& comment
         return false;
     }
     mapping.protocol = protocol;
+    // Each line is one mapping the keeper holds and reports on by itself.
+    if (words[1].find('-') != std::string::npos && words[1].front() != '-') {
+        reason = "one port a line, not a range: " + words[1];
+        return false;
+    }
     if (!ReadStrictPort(words[1], mapping.externalPort)) {
         reason = "external port out of range: " + words[1] + " (1-65535)";
         return false;

@@ -16,6 +16,10 @@ struct cAddResult {
     // After a refusal: who holds the port, when the gateway tells.
     bool ownerKnown = false;
     cMapping owner;
+    // The add took the place of this host's own mapping of the port (with
+    // the lease it had left): gateways replace those without a conflict.
+    bool replaced = false;
+    cMapping previous;
 };
 
 // The small interface every mapping protocol offers to the command line and

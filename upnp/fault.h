@@ -7,13 +7,16 @@
 #include "net/http.h"
 
 // UPnP error codes the client acts on.
+constexpr int kUpnpInvalidAction = 401;
 constexpr int kUpnpInvalidArgs = 402;
+constexpr int kUpnpOptionalActionNotImplemented = 602;
 constexpr int kUpnpActionNotAuthorized = 606;
 constexpr int kUpnpArrayIndexInvalid = 713; // past the end of the mapping table
 constexpr int kUpnpNoSuchEntry = 714;
 constexpr int kUpnpConflict = 718;
 constexpr int kUpnpSamePortValuesRequired = 724;
 constexpr int kUpnpOnlyPermanentLeases = 725;
+constexpr int kUpnpConflictWithOtherMechanisms = 729;
 constexpr int kUpnpPortMappingNotFound = 730;
 
 // A gateway's own error description is kept to this many bytes (UTF-8).

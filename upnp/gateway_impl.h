@@ -27,9 +27,13 @@ public:
     void SetSearchInterface(std::uint32_t localAddress) override;
     bool UseGateway(const std::string& descriptionUrl, const std::string& serviceType,
                     int connectTimeoutMs, int totalMs) override;
+    bool AddAnyPortMapping(const cEntry& entry, int leaseSeconds, int& grantedPort) override;
+    bool DeletePortMappingRange(const std::string& protocol, int startPort, int endPort) override;
 
     // Call on the SOAP object, keeping its reason for GetLastFailure.
     bool Call(const char* action);
+    // Call on the service type the description names: a version 2 action.
+    bool CallDescribed(const char* action);
 
     cSOAP soap;
     cFailure failure;

@@ -1,13 +1,18 @@
 #include "upnp/mapping_gateway.h"
 
+#include <algorithm>
+
 #include "support/text.h"
 #include "support/text_encoding.h"
 #include "upnp/fault.h"
+#include "upnp/port_listing.h"
 
 namespace {
 
 // Leases tried, in order, when a gateway refuses a lease as an invalid argument.
 constexpr int kLeaseFallbacks[] = {kMaxLeaseSeconds, 3600};
+
+constexpr int kHighestPort = 65535;
 
 // Gateway text quoted in a warning: printable and short.
 constexpr std::size_t kQuotedTextBytes = 80;
@@ -22,6 +27,17 @@ std::string Seconds(int seconds) {
 
 std::string Refusal(const cFailure& failure) {
     return DecimalText(failure.code) + " " + failure.name;
+}
+
+// The refusals that mean "this port is not free" rather than "no".
+bool IsPortTaken(const cFailure& failure) {
+    return failure.code == kUpnpConflict || failure.code == kUpnpActionNotAuthorized ||
+           failure.code == kUpnpConflictWithOtherMechanisms;
+}
+
+// A version 2 action the gateway does not carry out after all.
+bool IsActionRefused(const cFailure& failure) {
+    return failure.code == kUpnpInvalidAction || failure.code == kUpnpOptionalActionNotImplemented;
 }
 
 bool IsNoSuchMapping(const cFailure& failure) {
@@ -88,12 +104,122 @@ bool cUPnPMappingGateway::Find(const std::string& protocol, int externalPort, bo
 bool cUPnPMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
     failure = cFailure();
     result = cAddResult();
+    return AddAt(wanted, result);
+}
+
+void cUPnPMappingGateway::LookAheadOver(const std::string& protocol, int firstPort, int lastPort) {
+    ahead.clear();
+    aheadLast = -1;
+    // The walk of a version 1 table could cost more than a look per port.
+    if (!lookBeforeAdd || !IsVersion2(client.GetIdentity().describedType) ||
+        !ListRange(client, protocol, firstPort, lastPort, ahead))
+        return;
+    aheadProtocol = protocol;
+    aheadFirst = firstPort;
+    aheadLast = lastPort;
+}
+
+// Gateways replace a mapping of the same client without a conflict (miniupnpd
+// even takes the new internal port): only a look beforehand can tell.
+bool cUPnPMappingGateway::HeldByClient(const cMapping& wanted, cMapping& held) {
+    if (wanted.protocol == aheadProtocol && wanted.externalPort >= aheadFirst &&
+        wanted.externalPort <= aheadLast) {
+        for (const cListedMapping& listed : ahead)
+            if (listed.entry.externalPort == wanted.externalPort) {
+                held = ToMapping(listed.entry, listed.leaseSeconds);
+                return held.internalClient == wanted.internalClient;
+            }
+        return false;
+    }
+    bool found = false;
+    const bool asked = lookBeforeAdd && Find(wanted.protocol, wanted.externalPort, found, held);
+    failure = cFailure();
+    return asked && found && held.internalClient == wanted.internalClient;
+}
+
+bool cUPnPMappingGateway::AddAt(const cMapping& wanted, cAddResult& result) {
+    cMapping held;
+    const bool replacing = HeldByClient(wanted, held);
     int lease = wanted.leaseSeconds;
     if (!AddWithLeaseFallbacks(wanted, lease, result.warnings)) {
         ExplainRefusal(wanted, result);
         return false;
     }
-    return ReadBack(wanted, lease, result);
+    if (!ReadBack(wanted, lease, result))
+        return false;
+    result.replaced = replacing;
+    if (replacing)
+        result.previous = held;
+    return true;
+}
+
+bool cUPnPMappingGateway::AddAnyPort(const cMapping& wanted, cAddResult& result) {
+    failure = cFailure();
+    result = cAddResult();
+    if (IsVersion2(client.GetIdentity().describedType)) {
+        // The gateway picks the port (miniupnpd 2.3.1 went below the asked
+        // one), and one this client already maps as readily as a free one,
+        // replacing that mapping: the protocol's table is read first.
+        std::vector<cListedMapping> held;
+        if (!lookBeforeAdd || !ListRange(client, wanted.protocol, 1, kHighestPort, held))
+            held.clear();
+        int granted = 0;
+        if (client.AddAnyPortMapping(ToEntry(wanted), wanted.leaseSeconds, granted)) {
+            cMapping kept = wanted;
+            kept.externalPort = granted;
+            if (!ReadBack(kept, wanted.leaseSeconds, result))
+                return false;
+            for (const cListedMapping& before : held)
+                if (before.entry.externalPort == granted &&
+                    before.entry.internalClient == wanted.internalClient) {
+                    result.replaced = true;
+                    result.previous = ToMapping(before.entry, before.leaseSeconds);
+                }
+            return true;
+        }
+        if (!IsActionRefused(client.GetLastFailure())) {
+            Failed();
+            ExplainRefusal(wanted, result);
+            return false;
+        }
+        result.warnings.push_back("the gateway refused AddAnyPortMapping (" +
+                                  Refusal(client.GetLastFailure()) + "); trying port by port");
+    }
+    std::vector<std::string> steps = result.warnings;
+    const int last = std::min(wanted.externalPort + kAnyPortSteps, kHighestPort);
+    for (int port = wanted.externalPort; port <= last; ++port) {
+        cMapping asked = wanted;
+        asked.externalPort = port;
+        result = cAddResult();
+        failure = cFailure();
+        // A later port this client already maps is taken too: the gateway
+        // would replace that mapping without a word.
+        bool found = false;
+        cMapping holder;
+        if (port != wanted.externalPort && Find(asked.protocol, port, found, holder) && found) {
+            steps.push_back(asked.protocol + " " + DecimalText(port) + " is held by " +
+                            Quoted(holder.internalClient));
+            continue;
+        }
+        if (AddAt(asked, result)) {
+            result.warnings.insert(result.warnings.begin(), steps.begin(), steps.end());
+            return true;
+        }
+        if (!IsPortTaken(failure) || port == last)
+            break;
+        steps.push_back(asked.protocol + " " + DecimalText(port) + " is taken (" +
+                        Refusal(failure) + ")");
+    }
+    result.warnings.insert(result.warnings.begin(), steps.begin(), steps.end());
+    if (!failure.IsSet()) {
+        failure.name = "NoFreePort";
+        failure.message = "every port tried is taken";
+        failure.messageJa = "試したポートはすべて使用中です";
+    }
+    if (IsPortTaken(failure) || failure.name == "NoFreePort")
+        failure.message +=
+            "; ports " + DecimalText(wanted.externalPort) + "-" + DecimalText(last) + " were tried";
+    return false;
 }
 
 // A gateway that refuses the lease is asked again: without one where it takes

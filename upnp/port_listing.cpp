@@ -6,6 +6,7 @@
 
 #include "support/text.h"
 #include "support/xml.h"
+#include "upnp/fault.h"
 
 namespace {
 
@@ -59,36 +60,77 @@ bool ReadPortListing(const std::string& document, std::size_t maxEntries,
     return true;
 }
 
+namespace {
+
+// One protocol's mappings between the two ports in bulk requests, added to
+// `table` once each. False on any failure or an answer that is not what was asked for.
+bool ReadInBulk(cUPnP& gateway, const char* protocol, int startPort, int endPort,
+                std::size_t maxEntries, std::set<std::pair<std::string, int>>& seen,
+                std::vector<cListedMapping>& table) {
+    // Each chunk starts past the highest port of the last: a gateway need
+    // not list in port order, and the start only ever grows.
+    for (int start = startPort; start <= endPort;) {
+        std::string document;
+        std::vector<cListedMapping> chunk;
+        if (!gateway.GetListOfPortMappings(protocol, start, endPort, kListingChunk, document) ||
+            !ReadPortListing(document, kListingChunk, chunk))
+            return false;
+        int highest = start - 1;
+        for (const cListedMapping& mapping : chunk) {
+            if (mapping.entry.protocol != protocol || mapping.entry.externalPort < start ||
+                mapping.entry.externalPort > endPort)
+                return false; // not what was asked for
+            highest = std::max(highest, mapping.entry.externalPort);
+            if (seen.insert({protocol, mapping.entry.externalPort}).second)
+                table.push_back(mapping);
+            if (table.size() > maxEntries)
+                return false;
+        }
+        if (static_cast<int>(chunk.size()) < kListingChunk)
+            break;
+        start = highest + 1;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ListInBulk(cUPnP& gateway, std::size_t maxEntries, std::vector<cListedMapping>& out) {
     if (!IsVersion2(gateway.GetIdentity().describedType))
         return false;
     std::vector<cListedMapping> table;
     std::set<std::pair<std::string, int>> seen;
-    for (const char* protocol : {"TCP", "UDP"}) {
-        // Each chunk starts past the highest port of the last: a gateway need
-        // not list in port order, and the start only ever grows.
-        for (int start = 1; start <= kHighestPort;) {
-            std::string document;
-            std::vector<cListedMapping> chunk;
-            if (!gateway.GetListOfPortMappings(protocol, start, kHighestPort, kListingChunk,
-                                               document) ||
-                !ReadPortListing(document, kListingChunk, chunk))
-                return false;
-            int highest = start - 1;
-            for (const cListedMapping& mapping : chunk) {
-                if (mapping.entry.protocol != protocol || mapping.entry.externalPort < start)
-                    return false; // not what was asked for
-                highest = std::max(highest, mapping.entry.externalPort);
-                if (seen.insert({protocol, mapping.entry.externalPort}).second)
-                    table.push_back(mapping);
-                if (table.size() > maxEntries)
-                    return false;
-            }
-            if (static_cast<int>(chunk.size()) < kListingChunk)
-                break;
-            start = highest + 1;
-        }
-    }
+    for (const char* protocol : {"TCP", "UDP"})
+        if (!ReadInBulk(gateway, protocol, 1, kHighestPort, maxEntries, seen, table))
+            return false;
     out = table;
     return true;
+}
+
+bool ListRange(cUPnP& gateway, const std::string& protocol, int startPort, int endPort,
+               std::vector<cListedMapping>& out) {
+    std::vector<cListedMapping> table;
+    std::set<std::pair<std::string, int>> seen;
+    if (IsVersion2(gateway.GetIdentity().describedType) &&
+        ReadInBulk(gateway, protocol.c_str(), startPort, endPort, kMaxMappingEntries, seen,
+                   table)) {
+        out = table;
+        return true;
+    }
+    table.clear();
+    cListedMapping listed;
+    for (int index = 0; index < kMaxMappingEntries; ++index) {
+        if (!gateway.GetPortMappingEntryWithLease(index, listed.entry, listed.leaseSeconds)) {
+            // The end of the table is an index the gateway refuses as invalid.
+            if (gateway.GetLastFailure().code != kUpnpArrayIndexInvalid)
+                return false;
+            out = table;
+            return true;
+        }
+        if (listed.entry.protocol == protocol && listed.entry.externalPort >= startPort &&
+            listed.entry.externalPort <= endPort)
+            table.push_back(listed);
+    }
+    // A table that never ends cannot be known to hold nothing more of the range.
+    return false;
 }

@@ -27,5 +27,11 @@ constexpr int kListingChunk = 1000;
 // then walks the table index by index.
 bool ListInBulk(cUPnP& gateway, std::size_t maxEntries, std::vector<cListedMapping>& out);
 
+// The mappings of protocol from startPort to endPort: in bulk on a version 2
+// service, else (or on any trouble with that) by walking the whole table
+// index by index. False when the table could not be read to its end.
+bool ListRange(cUPnP& gateway, const std::string& protocol, int startPort, int endPort,
+               std::vector<cListedMapping>& out);
+
 // True when the service as described is version 2 or higher.
 bool IsVersion2(const std::string& describedType);

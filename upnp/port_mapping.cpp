@@ -38,10 +38,7 @@ bool cUPnP::impl::GetListOfPortMappings(const std::string& protocol, int startPo
     soap.SetArgument("NewProtocol", protocol.c_str());
     soap.SetArgument("NewManage", "1");
     soap.SetArgument("NewNumberOfPorts", DecimalText(count).c_str());
-    // A version 2 action: asked of the service as its description names it.
-    const bool succeeded = soap.CallAs("GetListOfPortMappings", soap.GetDescribedServiceType());
-    failure = soap.GetFailure();
-    if (!succeeded)
+    if (!CallDescribed("GetListOfPortMappings"))
         return false;
     listing = soap.GetResult("NewPortListing");
     return true;
@@ -51,7 +48,10 @@ bool cUPnP::impl::AddPortMapping(const cEntry& entry) {
     return AddPortMappingWithLease(entry, 0);
 }
 
-bool cUPnP::impl::AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) {
+namespace {
+
+// The arguments of AddPortMapping and AddAnyPortMapping, in the order both take them.
+void SetAddArguments(cSOAP& soap, const cUPnP::cEntry& entry, int leaseSeconds) {
     soap.ClearArguments();
     soap.SetArgument("NewRemoteHost", "");
     soap.SetArgument("NewEnabled", entry.enabled ? "1" : "0");
@@ -61,7 +61,37 @@ bool cUPnP::impl::AddPortMappingWithLease(const cEntry& entry, int leaseSeconds)
     soap.SetArgument("NewInternalClient", entry.internalClient.c_str());
     soap.SetArgument("NewPortMappingDescription", entry.description.c_str());
     soap.SetArgument("NewLeaseDuration", DecimalText(leaseSeconds).c_str());
+}
+
+} // namespace
+
+bool cUPnP::impl::AddPortMappingWithLease(const cEntry& entry, int leaseSeconds) {
+    SetAddArguments(soap, entry, leaseSeconds);
     return Call("AddPortMapping");
+}
+
+bool cUPnP::impl::AddAnyPortMapping(const cEntry& entry, int leaseSeconds, int& grantedPort) {
+    SetAddArguments(soap, entry, leaseSeconds);
+    if (!CallDescribed("AddAnyPortMapping"))
+        return false;
+    // miniupnpd answers NewReservedPort but names it NewExternalPort in its service description.
+    const char* named = *soap.GetResult("NewReservedPort") ? "NewReservedPort" : "NewExternalPort";
+    const int reserved = ReadInt(soap.GetResult(named));
+    if (reserved < 1 || reserved > 65535) {
+        failure = UnreadableAnswerFailure();
+        return false;
+    }
+    grantedPort = reserved;
+    return true;
+}
+
+bool cUPnP::impl::DeletePortMappingRange(const std::string& protocol, int startPort, int endPort) {
+    soap.ClearArguments();
+    soap.SetArgument("NewStartPort", DecimalText(startPort).c_str());
+    soap.SetArgument("NewEndPort", DecimalText(endPort).c_str());
+    soap.SetArgument("NewProtocol", protocol.c_str());
+    soap.SetArgument("NewManage", "1");
+    return CallDescribed("DeletePortMappingRange");
 }
 
 bool cUPnP::impl::DeletePortMapping(const cEntry& entry) {
@@ -99,6 +129,14 @@ const cFailure& cUPnP::impl::GetLastFailure() const { return failure; }
 
 bool cUPnP::impl::Call(const char* action) {
     const bool succeeded = soap.Call(action);
+    failure = soap.GetFailure();
+    return succeeded;
+}
+
+// Version 2 actions are asked of the service as its description names it:
+// the searched type is version 1.
+bool cUPnP::impl::CallDescribed(const char* action) {
+    const bool succeeded = soap.CallAs(action, soap.GetDescribedServiceType());
     failure = soap.GetFailure();
     return succeeded;
 }

@@ -73,6 +73,12 @@ public:
     // http:// on an IPv4 address; the fetch has these bounds.
     virtual bool UseGateway(const std::string& descriptionUrl, const std::string& serviceType,
                             int connectTimeoutMs, int totalMs) = 0;
+    // AddAnyPortMapping (version 2): the gateway may grant another external
+    // port than the entry's; `grantedPort` gets the one it reserved.
+    virtual bool AddAnyPortMapping(const cEntry& entry, int leaseSeconds, int& grantedPort) = 0;
+    // DeletePortMappingRange (version 2) of protocol from startPort to endPort.
+    virtual bool DeletePortMappingRange(const std::string& protocol, int startPort,
+                                        int endPort) = 0;
 
     class impl;
 };

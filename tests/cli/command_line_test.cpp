@@ -73,34 +73,82 @@ TEST(CommandLine, UsageErrorsAreRejected) {
 struct cPortCase {
     const char* text;
     bool accepted;
-    int port;
+    int first;
+    int last;
 };
 
-// Ports are read as atoi reads them, then checked for 1..65535.
-TEST(CommandLine, AddPortTextsFollowTheDialogsRule) {
+// On the command line a port is a plain decimal number 1..65535 or a range
+// A-B; the dialog's atoi reading ("80abc" is 80) is not the command line's.
+TEST(CommandLine, AddAndDeletePortWordsArePlainNumbersOrRanges) {
     const cPortCase cases[] = {
-        {"1", true, 1},
-        {"65535", true, 65535},
-        {"80abc", true, 80},
-        {"  80", true, 80},
-        {"+80", true, 80},
-        {"0", false, 0},
-        {"65536", false, 0},
-        {"-80", false, 0},
-        {"abc", false, 0},
-        {"", false, 0},
-        {"4294967376", false, 0},
-        {"99999999999999999999", false, 0},
-        {"-4294967216", false, 0},
+        {"1", true, 1, 1},
+        {"65535", true, 65535, 65535},
+        {"08080", true, 8080, 8080},
+        {"7500-7509", true, 7500, 7509},
+        {"7500-7500", true, 7500, 7500},
+        {"1-1024", true, 1, 1024},
+        {"64512-65535", true, 64512, 65535},
+        {"1-1025", false, 0, 0},    // more than 1024 ports
+        {"7509-7500", false, 0, 0}, // A > B
+        {"7500-", false, 0, 0},
+        {"-7500", false, 0, 0},
+        {"7500--7509", false, 0, 0},
+        {"7500-7509-7510", false, 0, 0},
+        {"7500 - 7509", false, 0, 0},
+        {"0-10", false, 0, 0},
+        {"65535-65536", false, 0, 0},
+        {"80abc", false, 0, 0},
+        {"  80", false, 0, 0},
+        {"+80", false, 0, 0},
+        {"0", false, 0, 0},
+        {"65536", false, 0, 0},
+        {"-80", false, 0, 0},
+        {"abc", false, 0, 0},
+        {"", false, 0, 0},
+        {"4294967376", false, 0, 0},
+        {"99999999999999999999", false, 0, 0},
     };
     for (const cPortCase& c : cases) {
-        for (int field : {1, 3}) {
-            cArgs args = {"add", "TCP", "8080", "192.168.1.10", "8080"};
-            args[field + 1] = c.text;
-            cCommandLine line;
-            std::string error;
-            EXPECT_EQ(ParseCommandLine(args, line, error), c.accepted)
-                << "'" << c.text << "' in field " << field;
+        cCommandLine add;
+        std::string error;
+        EXPECT_EQ(ParseCommandLine({"add", "TCP", c.text, "192.168.1.10"}, add, error), c.accepted)
+            << "add '" << c.text << "'";
+        cCommandLine removal;
+        ASSERT_EQ(ParseCommandLine({"delete", "UDP", "53", "TCP", c.text}, removal, error),
+                  c.accepted)
+            << "delete '" << c.text << "'";
+        if (!c.accepted) {
+            EXPECT_NE(error.find(c.text), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(add.addInput.externalPort, std::to_string(c.first));
+        EXPECT_EQ(add.addCount, c.last - c.first + 1);
+        EXPECT_EQ(removal.deletions.at(1).externalPort, c.first);
+        EXPECT_EQ(removal.deletions.at(1).lastPort, c.last);
+    }
+}
+
+TEST(CommandLine, TheInternalPortIsOnePortAndTheRangeMustFitAboveIt) {
+    const struct {
+        cArgs args;
+        bool accepted;
+        const char* internalPort;
+    } cases[] = {
+        {{"add", "TCP", "7500-7509"}, true, "7500"},
+        {{"add", "TCP", "7500-7509", "h", "8000"}, true, "8000"},
+        {{"add", "TCP", "7500-7509", "h", "65526"}, true, "65526"},
+        {{"add", "TCP", "7500-7509", "h", "65527"}, false, ""},
+        {{"add", "TCP", "80", "h", "80x"}, false, ""},
+        {{"add", "TCP", "80", "h", "80-81"}, false, ""},
+        {{"add", "TCP", "80", "--any-port"}, true, "80"},
+        {{"add", "TCP", "80-81", "--any-port"}, false, ""},
+    };
+    for (const auto& c : cases) {
+        cCommandLine line;
+        std::string error;
+        EXPECT_EQ(ParseCommandLine(c.args, line, error), c.accepted) << c.args.at(2) << error;
+        if (c.accepted) {
+            EXPECT_EQ(line.addInput.internalPort, c.internalPort);
         }
     }
 }

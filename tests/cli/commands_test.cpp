@@ -129,6 +129,16 @@ class cFakeGateway : public cUPnP {
         return true;
     }
 
+    // Like a gateway that lists the actions in its description but refuses them.
+    bool AddAnyPortMapping(const cEntry&, int, int&) override {
+        calls.push_back("AddAnyPortMapping");
+        return Fail(UpnpFailure(401, "Invalid Action"));
+    }
+    bool DeletePortMappingRange(const std::string&, int, int) override {
+        calls.push_back("DeletePortMappingRange");
+        return Fail(UpnpFailure(401, "Invalid Action"));
+    }
+
     bool Fail(const cFailure& why) {
         failure = why;
         return false;
@@ -404,6 +414,60 @@ TEST(Commands, LeaseFallbacksAreTriedInOrderAndEachIsSaid) {
             EXPECT_EQ(nlohmann::json::parse(run.out)["warnings"].size(), steps);
         }
     }
+}
+
+// Port by port: a taken port moves on to the next, anything else stops;
+// a version 2 gateway that refuses AddAnyPortMapping is asked the same way.
+TEST(Commands, AnyPortStepsOverTakenPortsAndStopsAtOtherFailures) {
+    struct cCase {
+        const char* described;
+        std::vector<int> refusals;
+        std::vector<int> portsAsked;
+        int status;
+    };
+    const cCase cases[] = {
+        {"urn:x:1", {}, {8080}, kExitOk},
+        {"urn:x:1", {718, 606, 729}, {8080, 8081, 8082, 8083}, kExitOk},
+        {"urn:x:2", {718}, {8080, 8081}, kExitOk},
+        {"urn:x:1", {718, 501}, {8080, 8081}, kExitFailed},
+        {"urn:x:1", {0}, {8080}, kExitFailed},
+        {"urn:x:1",
+         std::vector<int>(16, 718),
+         {8080, 8081, 8082, 8083, 8084, 8085, 8086, 8087, 8088, 8089, 8090, 8091, 8092, 8093, 8094,
+          8095},
+         kExitFailed},
+    };
+    for (const cCase& c : cases) {
+        cFakeGateway gateway;
+        gateway.described = c.described;
+        gateway.refusals = c.refusals;
+        const cRun run = RunCli(gateway, {"--json", "add", "TCP", "8080", "--any-port"});
+        std::vector<int> asked;
+        for (const cUPnP::cEntry& entry : gateway.added)
+            asked.push_back(entry.externalPort);
+        EXPECT_EQ(asked, c.portsAsked) << c.refusals.size();
+        EXPECT_EQ(run.status, c.status) << run.err;
+        const bool any =
+            std::count(gateway.calls.begin(), gateway.calls.end(), "AddAnyPortMapping");
+        EXPECT_EQ(any, std::string(c.described) == "urn:x:2");
+        if (c.status == kExitOk) {
+            EXPECT_EQ(nlohmann::json::parse(run.out)["added"]["externalPort"], asked.back());
+        }
+    }
+}
+
+TEST(Commands, EachWarningOfARangeNamesItsPort) {
+    cFakeGateway gateway;
+    gateway.keptDescription = "changed";
+    gateway.refusals = {725};
+    const cRun run = RunCli(gateway, {"--json", "add", "TCP", "8080-8081", "192.168.77.20", "8080",
+                                      "web", "--lease", "7200"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    const std::vector<std::string> warnings = nlohmann::json::parse(run.out)["warnings"];
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_EQ(warnings[0].rfind("TCP 8080: the gateway refused a lease", 0), 0u);
+    EXPECT_EQ(warnings[1].rfind("TCP 8080: the gateway changed the comment", 0), 0u);
+    EXPECT_EQ(warnings[2].rfind("TCP 8081: the gateway changed the comment", 0), 0u);
 }
 
 TEST(Commands, AnAddIsReadBackAndEveryDifferenceIsAWarning) {

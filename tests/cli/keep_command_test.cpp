@@ -68,6 +68,8 @@ class cOncePeer : public cUPnP {
     bool GetListOfPortMappings(const std::string&, int, int, int, std::string&) override {
         return false;
     }
+    bool AddAnyPortMapping(const cEntry&, int, int&) override { return false; }
+    bool DeletePortMappingRange(const std::string&, int, int) override { return false; }
 
     bool found = true;
     int searches = 0;

@@ -24,6 +24,7 @@ constexpr int kNoSuchEntry = 714;
 constexpr int kWildCardExtPort = 716;
 constexpr int kConflict = 718;
 constexpr int kOnlyPermanentLeases = 725;
+constexpr int kPortMappingNotFound = 730;
 
 cOutcome Fault(int code, const std::string& description) {
     return {500, BuildFault(code, description)};
@@ -260,6 +261,79 @@ cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string&
                         {"NewEnabled", it->enabled ? "1" : "0"},
                         {"NewPortMappingDescription", it->description},
                         {"NewLeaseDuration", std::to_string(it->leaseDuration)}});
+    }
+
+    // The version 2 actions, as miniupnpd 2.3.1 carries them out; a version 1
+    // device does not have them.
+    std::string servedBase;
+    int servedVersion = 0;
+    if (!SplitType(servedType, servedBase, servedVersion) || servedVersion < 2)
+        return Fault(kInvalidAction, "Invalid Action");
+    if (action == "AddAnyPortMapping") {
+        int externalPort = 0;
+        int internalPort = 0;
+        if (!ReadPort(args, "NewExternalPort", externalPort) ||
+            !ReadPort(args, "NewInternalPort", internalPort) || internalPort == 0)
+            return Fault(kInvalidArgs, "Invalid Args");
+        // The asked port when free or the same client's, else the next free one.
+        for (int port = std::max(externalPort, 1); port <= 65535; ++port) {
+            auto held = std::find_if(mappings.begin(), mappings.end(), [&](const auto& m) {
+                return m.protocol == args["NewProtocol"] && m.externalPort == port;
+            });
+            if (held != mappings.end() && held->internalClient != args["NewInternalClient"])
+                continue;
+            cFakeGateway::cMapping m;
+            m.protocol = args["NewProtocol"];
+            m.externalPort = port;
+            m.internalPort = internalPort;
+            m.internalClient = args["NewInternalClient"];
+            m.description = args["NewPortMappingDescription"];
+            m.enabled = args["NewEnabled"] == "1";
+            m.leaseDuration = std::atoi(args["NewLeaseDuration"].c_str());
+            if (held != mappings.end())
+                *held = m;
+            else
+                mappings.push_back(m);
+            return Success(action, type, {{"NewReservedPort", std::to_string(port)}});
+        }
+        return Fault(kConflict, "ConflictInMappingEntry");
+    }
+
+    if (action == "DeletePortMappingRange" || action == "GetListOfPortMappings") {
+        int startPort = 0;
+        int endPort = 0;
+        if (!ReadPort(args, "NewStartPort", startPort) || !ReadPort(args, "NewEndPort", endPort) ||
+            !has({"NewProtocol", "NewManage"}))
+            return Fault(kInvalidArgs, "Invalid Args");
+        auto inRange = [&](const cFakeGateway::cMapping& m) {
+            return m.protocol == args["NewProtocol"] && m.externalPort >= startPort &&
+                   m.externalPort <= endPort;
+        };
+        if (action == "DeletePortMappingRange") {
+            // Whoever holds them: NewManage is not looked at.
+            const auto kept = std::remove_if(mappings.begin(), mappings.end(), inRange);
+            if (kept == mappings.end())
+                return Fault(kPortMappingNotFound, "NoSuchEntryInArray");
+            mappings.erase(kept, mappings.end());
+            return Success(action, type, {});
+        }
+        std::string listing = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p:PortMappingList "
+                              "xmlns:p=\"urn:schemas-upnp-org:gw:WANIPConnection\">";
+        for (const cFakeGateway::cMapping& m : mappings) {
+            if (!inRange(m))
+                continue;
+            listing +=
+                "<p:PortMappingEntry><p:NewRemoteHost></p:NewRemoteHost><p:NewExternalPort>" +
+                std::to_string(m.externalPort) + "</p:NewExternalPort><p:NewProtocol>" +
+                m.protocol + "</p:NewProtocol><p:NewInternalPort>" +
+                std::to_string(m.internalPort) + "</p:NewInternalPort><p:NewInternalClient>" +
+                EscapeText(m.internalClient) + "</p:NewInternalClient><p:NewEnabled>" +
+                (m.enabled ? "1" : "0") + "</p:NewEnabled><p:NewDescription>" +
+                EscapeText(m.description) + "</p:NewDescription><p:NewLeaseTime>" +
+                std::to_string(m.leaseDuration) + "</p:NewLeaseTime></p:PortMappingEntry>";
+        }
+        listing += "</p:PortMappingList>";
+        return Success(action, type, {{"NewPortListing", listing}});
     }
 
     return Fault(kInvalidAction, "Invalid Action");

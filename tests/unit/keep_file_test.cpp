@@ -40,6 +40,7 @@ TEST(KeepFile, BadLinesNameFileLineAndReason) {
         {"\nTCP 0", "k:2: external port out of range: 0 (1-65535)"},
         {"TCP 65536", "k:1: external port out of range: 65536 (1-65535)"},
         {"TCP 80x", "k:1: external port out of range: 80x (1-65535)"},
+        {"TCP 7500-7509", "k:1: one port a line, not a range: 7500-7509"},
         {"TCP 80 @ 70000", "k:1: internal port out of range: 70000 (1-65535)"},
         {"TCP 80 8080", "k:1: client must be an IPv4 address or @: 8080"},
         {"TCP 80 192.168.1.256", "k:1: client must be an IPv4 address or @: 192.168.1.256"},
