@@ -78,9 +78,13 @@ bool ListInBulk(cUPnP& gateway, std::size_t maxEntries, std::vector<cListedMappi
             for (const cListedMapping& mapping : chunk) {
                 if (mapping.entry.protocol != protocol || mapping.entry.externalPort < start)
                     return false; // not what was asked for
+                // Every chunk starts past the last one's ports, so a repeat is
+                // a gateway not listing what was asked; trusting it could ask
+                // for the same chunk port by port.
+                if (!seen.insert({protocol, mapping.entry.externalPort}).second)
+                    return false;
                 highest = std::max(highest, mapping.entry.externalPort);
-                if (seen.insert({protocol, mapping.entry.externalPort}).second)
-                    table.push_back(mapping);
+                table.push_back(mapping);
                 if (table.size() > maxEntries)
                     return false;
             }
