@@ -6,6 +6,7 @@
 
 #include "support/text.h"
 #include "support/xml.h"
+#include "upnp/fault.h"
 
 namespace {
 
@@ -61,6 +62,15 @@ bool ReadPortListing(const std::string& document, std::size_t maxEntries,
 
 bool ListInBulk(cUPnP& gateway, std::size_t maxEntries, std::vector<cListedMapping>& out) {
     if (!IsVersion2(gateway.GetIdentity().describedType))
+        return false;
+    // miniupnpd 2.3.1 (nftables) overruns a buffer and dies when the range
+    // asked for holds more than 128 mappings of the protocol, whatever the
+    // count asked. Only a table the gateway ends by index kBulkSafeEntries is
+    // asked for in bulk; a larger one is walked.
+    cUPnP::cEntry beyond;
+    int leaseSeconds = 0;
+    if (gateway.GetPortMappingEntryWithLease(kBulkSafeEntries, beyond, leaseSeconds) ||
+        gateway.GetLastFailure().code != kUpnpArrayIndexInvalid)
         return false;
     std::vector<cListedMapping> table;
     std::set<std::pair<std::string, int>> seen;
