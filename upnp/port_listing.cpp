@@ -75,33 +75,24 @@ bool ListInBulk(cUPnP& gateway, std::size_t maxEntries, std::vector<cListedMappi
     std::vector<cListedMapping> table;
     std::set<std::pair<std::string, int>> seen;
     for (const char* protocol : {"TCP", "UDP"}) {
-        // Each chunk starts past the highest port of the last: a gateway need
-        // not list in port order, and the start only ever grows.
-        for (int start = 1; start <= kHighestPort;) {
-            std::string document;
-            std::vector<cListedMapping> chunk;
-            if (!gateway.GetListOfPortMappings(protocol, start, kHighestPort, kListingChunk,
-                                               document) ||
-                !ReadPortListing(document, kListingChunk, chunk))
+        std::string document;
+        std::vector<cListedMapping> chunk;
+        if (!gateway.GetListOfPortMappings(protocol, 1, kHighestPort, kListingChunk, document) ||
+            !ReadPortListing(document, kListingChunk, chunk))
+            return false;
+        // A full answer leaves a rest that cannot be asked for: miniupnpd
+        // lists in its own order, not by port, so no next range is known.
+        if (chunk.size() >= static_cast<std::size_t>(kListingChunk))
+            return false;
+        for (const cListedMapping& mapping : chunk) {
+            // Another protocol or a port listed twice: not what was asked for.
+            if (mapping.entry.protocol != protocol ||
+                !seen.insert({protocol, mapping.entry.externalPort}).second)
                 return false;
-            int highest = start - 1;
-            for (const cListedMapping& mapping : chunk) {
-                if (mapping.entry.protocol != protocol || mapping.entry.externalPort < start)
-                    return false; // not what was asked for
-                // Every chunk starts past the last one's ports, so a repeat is
-                // a gateway not listing what was asked; trusting it could ask
-                // for the same chunk port by port.
-                if (!seen.insert({protocol, mapping.entry.externalPort}).second)
-                    return false;
-                highest = std::max(highest, mapping.entry.externalPort);
-                table.push_back(mapping);
-                if (table.size() > maxEntries)
-                    return false;
-            }
-            if (static_cast<int>(chunk.size()) < kListingChunk)
-                break;
-            start = highest + 1;
+            table.push_back(mapping);
         }
+        if (table.size() > maxEntries)
+            return false;
     }
     out = table;
     return true;

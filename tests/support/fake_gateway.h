@@ -165,11 +165,11 @@ class cFakeGateway {
     // How GetListOfPortMappings answers (on a version 2 service; a version 1
     // service refuses it with 401 whatever is set).
     enum class eListing {
-        kHonest,         // the table's mappings in range, lowest ports first, escaped
+        kHonest,         // the table's mappings in range, in table order, escaped
         kTruncated,      // the honest escaped document cut off halfway
         kOverBound,      // the honest answer padded past 3 MiB
         kTooManyEntries, // 4097 entries in one answer, whatever was asked
-        kEndless,        // as many entries as asked, invented, for every range
+        kEndless,        // as many entries as asked, invented, in every range
         kStuck,          // as many entries as asked, every one at the start port
         kNotXml,         // a listing that is not XML
         kWrongRoot,      // entries under another root than PortMappingList

@@ -74,18 +74,15 @@ std::string Document(const std::string& entries, const char* root = "PortMapping
            ">";
 }
 
-// The entries of `protocol` between the ports, lowest first, at most count:
-// what lets a client ask for the next chunk past the highest port it got.
+// The entries of `protocol` between the ports in table order, at most count:
+// miniupnpd lists in its own order, not by port.
 std::string HonestEntries(const std::vector<cFakeGateway::cMapping>& mappings,
                           const std::string& protocol, int start, int end, int count) {
     std::vector<cFakeGateway::cMapping> chosen;
     for (const cFakeGateway::cMapping& m : mappings)
-        if (m.protocol == protocol && m.externalPort >= start && m.externalPort <= end)
+        if (m.protocol == protocol && m.externalPort >= start && m.externalPort <= end &&
+            static_cast<int>(chosen.size()) < count)
             chosen.push_back(m);
-    std::stable_sort(chosen.begin(), chosen.end(),
-                     [](const auto& a, const auto& b) { return a.externalPort < b.externalPort; });
-    if (static_cast<int>(chosen.size()) > count)
-        chosen.resize(count);
     std::string entries;
     for (const cFakeGateway::cMapping& m : chosen)
         entries += Entry(protocol, std::to_string(m.externalPort), m);
