@@ -180,8 +180,8 @@ class cFakeGateway {
 
     // What the query actions answer: the listing, and the outputs of the
     // status actions of the connection service and of WANCommonInterfaceConfig
-    // (served at kCommonControlPath) by argument name. A refused action
-    // answers 401, as one the gateway does not offer.
+    // (served at kCommonControlPath) by argument name. Any action named in
+    // `refused` answers 401, as one the gateway does not offer.
     struct cQueryAnswers {
         eListing listing = eListing::kHonest;
         std::map<std::string, std::string> status = DefaultStatus();
