@@ -1,6 +1,5 @@
 #include "upnp/port_listing.h"
 
-#include <algorithm>
 #include <set>
 #include <utility>
 
