@@ -1,6 +1,5 @@
 #include "upnp/port_listing.h"
 
-#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -62,41 +61,47 @@ bool ReadPortListing(const std::string& document, std::size_t maxEntries,
 
 namespace {
 
-// One protocol's mappings between the two ports in bulk requests, added to
-// `table` once each. False on any failure or an answer that is not what was asked for.
+// miniupnpd 2.3.1 (nftables) overruns a buffer and dies when the range asked
+// for holds more than 128 mappings of the protocol, whatever the count asked.
+// Only a table the gateway ends by index kBulkSafeEntries is asked for in
+// bulk; a larger one is walked.
+bool EndsByBulkSafeIndex(cUPnP& gateway) {
+    cUPnP::cEntry beyond;
+    int leaseSeconds = 0;
+    return !gateway.GetPortMappingEntryWithLease(kBulkSafeEntries, beyond, leaseSeconds) &&
+           gateway.GetLastFailure().code == kUpnpArrayIndexInvalid;
+}
+
+// One protocol's mappings between the two ports in one bulk request, added to
+// `table`. False on any failure or an answer that is not what was asked for.
 bool ReadInBulk(cUPnP& gateway, const char* protocol, int startPort, int endPort,
                 std::size_t maxEntries, std::set<std::pair<std::string, int>>& seen,
                 std::vector<cListedMapping>& table) {
-    // Each chunk starts past the highest port of the last: a gateway need
-    // not list in port order, and the start only ever grows.
-    for (int start = startPort; start <= endPort;) {
-        std::string document;
-        std::vector<cListedMapping> chunk;
-        if (!gateway.GetListOfPortMappings(protocol, start, endPort, kListingChunk, document) ||
-            !ReadPortListing(document, kListingChunk, chunk))
+    std::string document;
+    std::vector<cListedMapping> chunk;
+    if (!gateway.GetListOfPortMappings(protocol, startPort, endPort, kListingChunk, document) ||
+        !ReadPortListing(document, kListingChunk, chunk))
+        return false;
+    // A full answer leaves a rest that cannot be asked for: miniupnpd lists
+    // in its own order, not by port, so no next range is known.
+    if (chunk.size() >= static_cast<std::size_t>(kListingChunk))
+        return false;
+    for (const cListedMapping& mapping : chunk) {
+        // Another protocol, a port outside the range or listed twice: not
+        // what was asked for.
+        if (mapping.entry.protocol != protocol || mapping.entry.externalPort < startPort ||
+            mapping.entry.externalPort > endPort ||
+            !seen.insert({protocol, mapping.entry.externalPort}).second)
             return false;
-        int highest = start - 1;
-        for (const cListedMapping& mapping : chunk) {
-            if (mapping.entry.protocol != protocol || mapping.entry.externalPort < start ||
-                mapping.entry.externalPort > endPort)
-                return false; // not what was asked for
-            highest = std::max(highest, mapping.entry.externalPort);
-            if (seen.insert({protocol, mapping.entry.externalPort}).second)
-                table.push_back(mapping);
-            if (table.size() > maxEntries)
-                return false;
-        }
-        if (static_cast<int>(chunk.size()) < kListingChunk)
-            break;
-        start = highest + 1;
+        table.push_back(mapping);
     }
-    return true;
+    return table.size() <= maxEntries;
 }
 
 } // namespace
 
 bool ListInBulk(cUPnP& gateway, std::size_t maxEntries, std::vector<cListedMapping>& out) {
-    if (!IsVersion2(gateway.GetIdentity().describedType))
+    if (!IsVersion2(gateway.GetIdentity().describedType) || !EndsByBulkSafeIndex(gateway))
         return false;
     std::vector<cListedMapping> table;
     std::set<std::pair<std::string, int>> seen;
@@ -111,7 +116,7 @@ bool ListRange(cUPnP& gateway, const std::string& protocol, int startPort, int e
                std::vector<cListedMapping>& out) {
     std::vector<cListedMapping> table;
     std::set<std::pair<std::string, int>> seen;
-    if (IsVersion2(gateway.GetIdentity().describedType) &&
+    if (IsVersion2(gateway.GetIdentity().describedType) && EndsByBulkSafeIndex(gateway) &&
         ReadInBulk(gateway, protocol.c_str(), startPort, endPort, kMaxMappingEntries, seen,
                    table)) {
         out = table;

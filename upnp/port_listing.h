@@ -19,12 +19,17 @@ struct cListedMapping {
 bool ReadPortListing(const std::string& document, std::size_t maxEntries,
                      std::vector<cListedMapping>& out);
 
-// Entries asked for in one bulk request.
+// Entries asked for in one bulk request; an answer this full is not used.
 constexpr int kListingChunk = 1000;
 
-// The whole table of a version 2 gateway in bulk requests, TCP then UDP, at
-// most maxEntries. False on a version 1 service or any failure: the caller
-// then walks the table index by index.
+// The largest table read in bulk: one more entry and the table is walked.
+constexpr int kBulkSafeEntries = 128;
+
+// The whole table of a version 2 gateway in one bulk request per protocol,
+// TCP then UDP, each in the gateway's order, at most maxEntries, after one
+// look at index kBulkSafeEntries (which must be past the end). False on a
+// version 1 service, a larger table or any failure: the caller then walks
+// the table index by index.
 bool ListInBulk(cUPnP& gateway, std::size_t maxEntries, std::vector<cListedMapping>& out);
 
 // The mappings of protocol from startPort to endPort: in bulk on a version 2

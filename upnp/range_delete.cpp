@@ -51,7 +51,10 @@ bool DeleteOwnInRange(cUPnP& gateway, const std::string& protocol, int startPort
         }
     if (out.ports.empty())
         return true;
-    if (first < last && IsVersion2(gateway.GetIdentity().describedType) &&
+    // miniupnpd gathers the range's mappings as it does for a bulk listing,
+    // which dies past kBulkSafeEntries mappings: more are deleted one by one.
+    if (first < last && out.ports.size() <= static_cast<std::size_t>(kBulkSafeEntries) &&
+        IsVersion2(gateway.GetIdentity().describedType) &&
         gateway.DeletePortMappingRange(protocol, first, last)) {
         out.inOneRequest = true;
         return true;

@@ -659,7 +659,7 @@ TEST(Commands, AVersion2GatewayIsListedInBulkAndAnyTroubleFallsBackToTheWalk) {
                         {"UDP", open + entry(5000, "UDP") + "</p:PortMappingList>"}};
     gateway.table = {{true, 1, 1, "TCP", "walked", ""}};
     cRun run = RunCli(gateway, {"--json"});
-    EXPECT_EQ(gateway.entryCalls, 0);
+    EXPECT_EQ(gateway.entryCalls, 1); // index 128 only: past the end
     const nlohmann::json mappings = nlohmann::json::parse(run.out)["mappings"];
     ASSERT_EQ(mappings.size(), 2u);
     EXPECT_EQ(mappings[0]["externalPort"], 8080);
@@ -674,6 +674,25 @@ TEST(Commands, AVersion2GatewayIsListedInBulkAndAnyTroubleFallsBackToTheWalk) {
     run = RunCli(gateway, {"--json"});
     EXPECT_GT(gateway.entryCalls, 0);
     EXPECT_EQ(nlohmann::json::parse(run.out)["mappings"][0]["internalClient"], "walked");
+}
+
+// miniupnpd 2.3.1 dies when a bulk request's range holds more than 128
+// mappings: a table that reaches index 128 is walked without asking in bulk.
+TEST(Commands, AVersion2TableOfMoreThan128EntriesIsWalked) {
+    for (const std::size_t size : {std::size_t(128), std::size_t(129)}) {
+        cFakeGateway gateway;
+        gateway.described = "urn:schemas-upnp-org:service:WANIPConnection:2";
+        gateway.listings = {{"TCP", "<PortMappingList/>"}, {"UDP", "<PortMappingList/>"}};
+        for (std::size_t i = 0; i < size; ++i)
+            gateway.table.push_back({true, int(1000 + i), 80, "TCP", "h", ""});
+        const cRun run = RunCli(gateway, {"--json"});
+        const bool bulk = std::count_if(gateway.calls.begin(), gateway.calls.end(),
+                                        [](const std::string& call) {
+                                            return call.rfind("GetListOfPortMappings", 0) == 0;
+                                        }) > 0;
+        EXPECT_EQ(bulk, size == 128) << size;
+        EXPECT_EQ(nlohmann::json::parse(run.out)["mappings"].size(), size == 128 ? 0u : size);
+    }
 }
 
 TEST(Commands, StatusShowsWhatTheGatewayTellsAndUnknownForTheRest) {

@@ -315,6 +315,9 @@ cli --json status
 expect_eq "status: exit 0, connected, link up, counters are numbers" \
     "$status:$(json '[j["connectionStatus"], j["physicalLinkStatus"], j["natEnabled"], isinstance(j["totalBytesSent"], int), isinstance(j["uptime"], int)]' <<<"$out")" \
     '0:["Connected", "Up", true, true, true]'
+# miniupnpd offers every item on both descriptions: none unknown.
+expect_eq "status: all 15 items, none unknown" \
+    "$(json '[len(j) - 1, [k for k, v in j.items() if v is None]]' <<<"$out")" '[15, []]'
 expect_match "status: WANCommonInterfaceConfig asked at its own control URL" \
     "$(tail -n 50 "$LAB_REQUEST_LOG")" "POST /ctl/CmnIfCfg "
 

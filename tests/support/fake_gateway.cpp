@@ -221,6 +221,7 @@ class cFakeGateway::impl {
     void Queue(cConnection& connection, const cReply& reply);
     void Flush(cConnection& connection);
     cReply Respond(const cRequest& request);
+    cReply RespondCommonInterface(const cRequest& request);
 
     cOptions options;
     std::string origin;
@@ -239,6 +240,7 @@ class cFakeGateway::impl {
     std::string rawReply;
     fake_igd::cOutcome cannedReply;
     cAddPolicy addPolicy;
+    cQueryAnswers queries;
 
     int listenFd = -1;
     int wake[2] = {-1, -1};
@@ -461,10 +463,24 @@ cReply cFakeGateway::impl::Respond(const cRequest& request) {
             return Framed(eMode::kNormal, 405, "");
         fake_igd::cOutcome outcome =
             fake_igd::HandleControl(request, options.serviceType, options.externalAddress, mappings,
-                                    canned ? &cannedReply : nullptr, addPolicy);
+                                    canned ? &cannedReply : nullptr, addPolicy, queries);
         return Framed(controlMode, outcome.status, outcome.body);
     }
+    if (request.path == kCommonControlPath && options.rawDescription.empty())
+        return RespondCommonInterface(request);
     return Framed(eMode::kNormal, 404, "");
+}
+
+// WANCommonInterfaceConfig, at the control URL the built description gives
+// it. The caller holds the lock.
+cReply cFakeGateway::impl::RespondCommonInterface(const cRequest& request) {
+    if (request.method != "POST")
+        return Framed(eMode::kNormal, 405, "");
+    std::vector<cMapping> none;
+    const fake_igd::cOutcome outcome = fake_igd::HandleControl(
+        request, "urn:schemas-upnp-org:service:WANCommonInterfaceConfig:1",
+        options.externalAddress, none, canned ? &cannedReply : nullptr, addPolicy, queries);
+    return Framed(controlMode, outcome.status, outcome.body);
 }
 
 void cFakeGateway::impl::Queue(cConnection& c, const cReply& reply) {
@@ -613,4 +629,9 @@ void cFakeGateway::SetMappings(const std::vector<cMapping>& mappings) {
 std::vector<cFakeGateway::cMapping> cFakeGateway::Mappings() const {
     std::lock_guard<std::mutex> lock(pimpl->mutex);
     return pimpl->mappings;
+}
+
+void cFakeGateway::SetQueryAnswers(const cQueryAnswers& answers) {
+    std::lock_guard<std::mutex> lock(pimpl->mutex);
+    pimpl->queries = answers;
 }

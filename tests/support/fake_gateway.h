@@ -29,7 +29,9 @@
 // Linux only (POSIX sockets).
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -157,6 +159,38 @@ class cFakeGateway {
     // The port-mapping table, in index order.
     void SetMappings(const std::vector<cMapping>& mappings);
     std::vector<cMapping> Mappings() const;
+
+    // ---- Bulk listing and status queries ----
+
+    // How GetListOfPortMappings answers (on a version 2 service; a version 1
+    // service refuses it with 401 whatever is set).
+    enum class eListing {
+        kHonest,         // the table's mappings in range, in table order, escaped
+        kTruncated,      // the honest escaped document cut off halfway
+        kOverBound,      // the honest answer padded past 3 MiB
+        kTooManyEntries, // 4097 entries in one answer, whatever was asked
+        kEndless,        // as many entries as asked, invented, in every range
+        kStuck,          // as many entries as asked, every one at the start port
+        kNotXml,         // a listing that is not XML
+        kWrongRoot,      // entries under another root than PortMappingList
+        kBadPorts,       // entries with external ports 0, 65536 and "80x"
+        kDoublyEscaped,  // the document escaped twice (&amp;lt;)
+        kRefused,        // 401, as a gateway without the action
+    };
+
+    // What the query actions answer: the listing, and the outputs of the
+    // status actions of the connection service and of WANCommonInterfaceConfig
+    // (served at kCommonControlPath) by argument name. Any action named in
+    // `refused` answers 401, as one the gateway does not offer.
+    struct cQueryAnswers {
+        eListing listing = eListing::kHonest;
+        std::map<std::string, std::string> status = DefaultStatus();
+        std::set<std::string> refused;
+    };
+    static std::map<std::string, std::string> DefaultStatus();
+    static constexpr const char* kCommonControlPath = "/ctl/CmnIfCfg";
+
+    void SetQueryAnswers(const cQueryAnswers& answers);
 
     class impl;
 

@@ -26,9 +26,13 @@ constexpr int kConflict = 718;
 constexpr int kOnlyPermanentLeases = 725;
 constexpr int kPortMappingNotFound = 730;
 
+} // namespace
+
 cOutcome Fault(int code, const std::string& description) {
     return {500, BuildFault(code, description)};
 }
+
+namespace {
 
 cOutcome BadRequest() {
     return {400, ""};
@@ -74,6 +78,8 @@ bool ReadPort(const std::map<std::string, std::string>& args, const char* name, 
     return port <= 65535;
 }
 
+} // namespace
+
 cOutcome Success(const std::string& action, const std::string& type,
                  const std::vector<std::pair<std::string, std::string>>& outputs) {
     std::string body = kEnvelopeOpen;
@@ -84,8 +90,6 @@ cOutcome Success(const std::string& action, const std::string& type,
     body += kEnvelopeClose;
     return {200, body};
 }
-
-} // namespace
 
 std::string EscapeText(const std::string& text) {
     std::string out;
@@ -134,7 +138,8 @@ std::string PathOf(const std::string& base, const std::string& reference) {
 cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string& servedType,
                        const std::string& externalAddress,
                        std::vector<cFakeGateway::cMapping>& mappings, const cOutcome* canned,
-                       const cFakeGateway::cAddPolicy& policy) {
+                       const cFakeGateway::cAddPolicy& policy,
+                       const cFakeGateway::cQueryAnswers& queries) {
     if (!request.HasHeader("SOAPAction"))
         return BadRequest();
     std::string soapAction = request.Header("SOAPAction");
@@ -180,6 +185,10 @@ cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string&
         return std::all_of(names.begin(), names.end(),
                            [&](const char* n) { return args.count(n) == 1; });
     };
+
+    cOutcome queried;
+    if (AnswerQuery(action, type, args, mappings, queries, queried))
+        return queried;
 
     if (action == "GetExternalIPAddress")
         return Success(action, type, {{"NewExternalIPAddress", externalAddress}});
@@ -378,7 +387,8 @@ std::string BuildDescription(const std::string& urlBase, const std::string& serv
             "<serviceList><service>"
             "<serviceType>urn:schemas-upnp-org:service:WANCommonInterfaceConfig:1</serviceType>"
             "<serviceId>urn:upnp-org:serviceId:WANCommonIFC1</serviceId>"
-            "<controlURL>/ctl/CmnIfCfg</controlURL><eventSubURL>/evt/CmnIfCfg</eventSubURL>"
+            "<controlURL>" + std::string(cFakeGateway::kCommonControlPath) +
+            "</controlURL><eventSubURL>/evt/CmnIfCfg</eventSubURL>"
             "<SCPDURL>/WANCfg.xml</SCPDURL>"
             "</service></serviceList>"
             "<deviceList><device>"

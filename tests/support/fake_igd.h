@@ -4,7 +4,9 @@
 // the port-mapping table, and the texts a gateway sends. Used by
 // fake_gateway.cpp; the HTTP framing lives there.
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fake_gateway.h"
@@ -23,7 +25,18 @@ cOutcome HandleControl(const cFakeGateway::cRequest& request, const std::string&
                        const std::string& externalAddress,
                        std::vector<cFakeGateway::cMapping>& mappings,
                        const cOutcome* canned = nullptr,
-                       const cFakeGateway::cAddPolicy& policy = {});
+                       const cFakeGateway::cAddPolicy& policy = {},
+                       const cFakeGateway::cQueryAnswers& queries = {});
+
+// The bulk listing and the status actions (fake_igd_queries.cpp): true, with
+// the outcome, when `action` is one of them for the service `type` names.
+bool AnswerQuery(const std::string& action, const std::string& type,
+                 const std::map<std::string, std::string>& args,
+                 const std::vector<cFakeGateway::cMapping>& mappings,
+                 const cFakeGateway::cQueryAnswers& queries, cOutcome& outcome);
+cOutcome Fault(int code, const std::string& description);
+cOutcome Success(const std::string& action, const std::string& type,
+                 const std::vector<std::pair<std::string, std::string>>& outputs);
 
 std::string EscapeText(const std::string& text);
 // The path a client should request for reference, read against base (an

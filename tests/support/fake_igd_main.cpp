@@ -11,6 +11,9 @@
 // arguments that name a mapping, e.g. "POST /ctl/IPConn DeletePortMapping TCP 10002".
 // The add policy flags and --fault / --status give the refusals real gateways
 // send and miniupnpd does not.
+// --listing NAME answers GetListOfPortMappings with a listing no client
+// should use (see ListingMode); --refuse ACTION answers that action 401;
+// --status-value NAME=VALUE sets an output of the status actions.
 
 #include <csignal>
 #include <cstdio>
@@ -41,8 +44,32 @@ int Usage() {
                          " [--model TEXT] [--service TYPE] [--control TEXT] [--url-base TEXT]"
                          " [--seconds N] [--log FILE] [--max-lease N] [--only-permanent yes]"
                          " [--forget-adds yes] [--kept-description TEXT] [--fault CODE[:TEXT]]"
-                         " [--status N]\n");
+                         " [--status N] [--listing NAME] [--refuse ACTION]..."
+                         " [--status-value NAME=VALUE]...\n");
     return 2;
+}
+
+bool ListingMode(const std::string& name, cFakeGateway::eListing& mode) {
+    using eListing = cFakeGateway::eListing;
+    static const std::pair<const char*, eListing> modes[] = {
+        {"honest", eListing::kHonest},
+        {"truncated", eListing::kTruncated},
+        {"over-bound", eListing::kOverBound},
+        {"too-many-entries", eListing::kTooManyEntries},
+        {"endless", eListing::kEndless},
+        {"stuck", eListing::kStuck},
+        {"not-xml", eListing::kNotXml},
+        {"wrong-root", eListing::kWrongRoot},
+        {"bad-ports", eListing::kBadPorts},
+        {"doubly-escaped", eListing::kDoublyEscaped},
+        {"refused", eListing::kRefused},
+    };
+    for (const auto& [known, value] : modes)
+        if (name == known) {
+            mode = value;
+            return true;
+        }
+    return false;
 }
 
 // The text of the first <name> element in a SOAP body, or "".
@@ -91,6 +118,7 @@ int main(int argc, char** argv) {
     cFakeGateway::cAddPolicy policy;
     int cannedStatus = 0;
     std::string cannedBody;
+    cFakeGateway::cQueryAnswers queries;
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
         if (i + 1 >= argc)
@@ -128,6 +156,14 @@ int main(int argc, char** argv) {
                                                                             : "");
         else if (flag == "--status") // every action: this status with an HTML body
             cannedStatus = std::atoi(value), cannedBody = "<html>error</html>";
+        else if (flag == "--listing") {
+            if (!ListingMode(value, queries.listing))
+                return Usage();
+        } else if (flag == "--refuse")
+            queries.refused.insert(value);
+        else if (flag == "--status-value" && std::strchr(value, '='))
+            queries.status[std::string(value, std::strchr(value, '='))] =
+                std::strchr(value, '=') + 1;
         else
             return Usage();
     }
@@ -157,6 +193,7 @@ int main(int argc, char** argv) {
     }
     gateway.SetMappings(table);
     gateway.SetAddPolicy(policy);
+    gateway.SetQueryAnswers(queries);
     if (cannedStatus)
         gateway.SetCannedReply(cannedStatus, cannedBody);
     ssdp.EchoSearches(gateway.GetDescriptionUrl());
