@@ -9,6 +9,10 @@
 // UPnP error codes the client acts on.
 constexpr int kUpnpInvalidArgs = 402;
 constexpr int kUpnpActionNotAuthorized = 606;
+constexpr int kUpnpFirewallDisabled = 702;
+constexpr int kUpnpInboundPinholeNotAllowed = 703;
+constexpr int kUpnpNoSuchPinhole = 704;
+constexpr int kUpnpNoPacketSent = 709; // a pinhole that has seen no packet yet
 constexpr int kUpnpArrayIndexInvalid = 713; // past the end of the mapping table
 constexpr int kUpnpNoSuchEntry = 714;
 constexpr int kUpnpConflict = 718;
