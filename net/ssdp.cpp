@@ -126,6 +126,14 @@ bool cSSDP::ReceiveUntil(std::chrono::steady_clock::time_point deadline, int sil
     }
 }
 
+bool cSSDP::ReceiveWaiting() {
+    std::string datagram;
+    if (!udp.RecvFrom(datagram, 0) || !ParseAnswer(datagram.c_str(), targets, st, location))
+        return false;
+    sender = SenderText();
+    return true;
+}
+
 std::vector<cSsdpAnswer> cSSDP::ReceiveAll(int timeoutMs) {
     using cClock = std::chrono::steady_clock;
     const cClock::time_point deadline = openedAt + std::chrono::milliseconds(timeoutMs);

@@ -55,6 +55,9 @@ public:
     bool Receive(int timeoutMs);
     // As Receive, but for windowMs at most, whatever arrives.
     bool ReceiveWithin(int windowMs);
+    // Reads one datagram that is waiting already (a caller that waits on
+    // several sockets has seen it); true when it is an acceptable answer.
+    bool ReceiveWaiting();
     // Every datagram until timeoutMs after Open, acceptable or not.
     std::vector<cSsdpAnswer> ReceiveAll(int timeoutMs);
 

@@ -36,37 +36,57 @@ void SetAddPinholeArguments(cSOAP& soap, const cPinhole& pinhole);
 // What CheckPinholeWorking said.
 enum class ePinholeCheck { kWorking, kNotWorking, kNoPacketSent, kFailed };
 
-class cPinholeGateway : no_copy {
-public:
-    enum eFound {
-        kFound,
-        kNoAddress,    // this host has no global or unique-local IPv6 address to search from
-        kNoAnswer,     // no usable gateway answered over IPv6
-        kNoFirewall,   // a gateway answered, but describes no IPv6 firewall service
-    };
-    // Searches over IPv6 through every interface with a global or unique-local
-    // address (only the one interfaceName names, by name or address, when not
-    // empty), and takes the first gateway whose description, on the address
-    // that answered, offers the IPv6 firewall. timeoutMs bounds the search.
-    eFound Discover(int timeoutMs, const std::string& interfaceName);
-
-    bool GetFirewallStatus(bool& enabled, bool& inboundAllowed);
-    bool Add(const cPinhole& pinhole, std::string& uniqueId);
-    bool Update(const std::string& uniqueId, int leaseSeconds);
-    bool Delete(const std::string& uniqueId);
-    // 709 NoPacketSent is an answer: the pinhole exists and has seen no packet.
-    ePinholeCheck Check(const std::string& uniqueId);
-    bool GetPackets(const std::string& uniqueId, std::string& packets);
-    const cFailure& LastFailure() const { return failure; }
-
-    // What the search found: this host's address and interface toward the
-    // gateway (the pinhole's default address), and the gateway.
+// What a search found: this host's address and interface toward the
+// gateway (a pinhole's default address), and the gateway.
+struct cPinholeFound {
     std::string localAddress;
     std::string interfaceName;
     std::string descriptionUrl;
     std::string modelName;
     // Why the last gateway that answered could not be used.
     std::string problem;
+};
+
+// The pinhole actions, as the command line calls them.
+class cPinholes {
+public:
+    virtual ~cPinholes() = default;
+
+    enum eFound {
+        kFound,
+        kNoAddress,  // this host has no global or unique-local IPv6 address
+        kNoAnswer,   // no usable gateway answered over IPv6
+        kNoFirewall, // a gateway answered, but describes no IPv6 firewall service
+    };
+    // Searches over IPv6 through every interface with a global or unique-local
+    // address (only the one interfaceName names, by name or address, when not
+    // empty), and takes the first gateway whose description, on the address
+    // that answered, offers the IPv6 firewall. timeoutMs bounds the search.
+    virtual eFound Discover(int timeoutMs, const std::string& interfaceName,
+                            cPinholeFound& found) = 0;
+
+    virtual bool GetFirewallStatus(bool& enabled, bool& inboundAllowed) = 0;
+    virtual bool Add(const cPinhole& pinhole, std::string& uniqueId) = 0;
+    virtual bool Update(const std::string& uniqueId, int leaseSeconds) = 0;
+    virtual bool Delete(const std::string& uniqueId) = 0;
+    // 709 NoPacketSent is an answer: the pinhole exists and has seen no packet.
+    virtual ePinholeCheck Check(const std::string& uniqueId) = 0;
+    virtual bool GetPackets(const std::string& uniqueId, std::string& packets) = 0;
+    virtual const cFailure& LastFailure() const = 0;
+};
+
+// The real gateway, over IPv6.
+class cPinholeGateway : public cPinholes, no_copy {
+public:
+    eFound Discover(int timeoutMs, const std::string& interfaceName,
+                    cPinholeFound& found) override;
+    bool GetFirewallStatus(bool& enabled, bool& inboundAllowed) override;
+    bool Add(const cPinhole& pinhole, std::string& uniqueId) override;
+    bool Update(const std::string& uniqueId, int leaseSeconds) override;
+    bool Delete(const std::string& uniqueId) override;
+    ePinholeCheck Check(const std::string& uniqueId) override;
+    bool GetPackets(const std::string& uniqueId, std::string& packets) override;
+    const cFailure& LastFailure() const override { return failure; }
 
 private:
     bool Call(const char* action);

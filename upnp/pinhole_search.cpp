@@ -39,13 +39,10 @@ int MsUntil(cClock::time_point deadline) {
 
 } // namespace
 
-cPinholeGateway::eFound cPinholeGateway::Discover(int timeoutMs,
-                                                  const std::string& onlyInterface) {
-    localAddress.clear();
-    interfaceName.clear();
-    descriptionUrl.clear();
-    modelName.clear();
-    problem.clear();
+cPinholes::eFound cPinholeGateway::Discover(int timeoutMs, const std::string& onlyInterface,
+                                            cPinholeFound& found) {
+    found = cPinholeFound();
+    std::string& problem = found.problem;
     cSocketSystem::GetInstance();
 
     std::vector<std::unique_ptr<cSearch>> searches;
@@ -88,7 +85,7 @@ cPinholeGateway::eFound cPinholeGateway::Discover(int timeoutMs,
             if (!(ready & (1u << i)))
                 continue;
             cSSDP& ssdp = searches[i]->ssdp;
-            if (!ssdp.ReceiveWithin(1))
+            if (!ssdp.ReceiveWaiting())
                 continue;
             answered = true;
             bool seen = false;
@@ -121,10 +118,10 @@ cPinholeGateway::eFound cPinholeGateway::Discover(int timeoutMs,
                                                   std::chrono::milliseconds(kSsdpRepeatMs));
                 continue;
             }
-            localAddress = searches[i]->via.address;
-            interfaceName = searches[i]->via.name;
-            descriptionUrl = ssdp.location;
-            modelName = soap.GetModelName();
+            found.localAddress = searches[i]->via.address;
+            found.interfaceName = searches[i]->via.name;
+            found.descriptionUrl = ssdp.location;
+            found.modelName = soap.GetModelName();
             problem.clear();
             return kFound;
         }
