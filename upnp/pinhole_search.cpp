@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -85,8 +86,12 @@ cPinholes::eFound cPinholeGateway::Discover(int timeoutMs, const std::string& on
             if (!(ready & (1u << i)))
                 continue;
             cSSDP& ssdp = searches[i]->ssdp;
-            if (!ssdp.ReceiveWaiting())
+            if (!ssdp.ReceiveWaiting()) {
+                // A socket in error stays readable: it would spin the loop.
+                if (ssdp.Socket().ClosedByPeer())
+                    sockets[i] = nullptr;
                 continue;
+            }
             answered = true;
             bool seen = false;
             for (const std::string& location : tried)
