@@ -131,20 +131,6 @@ TEST(SoapComposeBody, AddPinholeCarriesTheSixArgumentsOfTheFirewallService) {
                        "<RemoteHost></RemoteHost>\n"
                        "<RemotePort>0</RemotePort>\n"
                        "</m:AddPinhole>\n"));
-    pinhole.protocol = "TCP";
-    pinhole.remoteHost = "fd00:2::1";
-    pinhole.remotePort = 4000;
-    SetAddPinholeArguments(soap, pinhole);
-    EXPECT_EQ(soap.ComposeBody("AddPinhole", kWanIpv6FirewallControl),
-              Envelope("<m:AddPinhole "
-                       "xmlns:m=\"urn:schemas-upnp-org:service:WANIPv6FirewallControl:1\">\n"
-                       "<InternalClient>fd00:77::20</InternalClient>\n"
-                       "<InternalPort>9000</InternalPort>\n"
-                       "<LeaseTime>600</LeaseTime>\n"
-                       "<Protocol>6</Protocol>\n"
-                       "<RemoteHost>fd00:2::1</RemoteHost>\n"
-                       "<RemotePort>4000</RemotePort>\n"
-                       "</m:AddPinhole>\n"));
 }
 
 TEST(SoapArguments, ASecondSetKeepsTheLastValueAndClearEmpties) {
