@@ -71,7 +71,7 @@ class cSocketTCP : public cSocket {
 public:
     bool Create(bool ipv6 = false);
     // Resolves host (name or dotted address) and connects within timeoutMs.
-    // On an IPv6 socket, host must be an IPv6 literal: nothing is looked up.
+    // An IPv6 literal needs a socket made for IPv6; nothing is looked up then.
     bool Connect(const char* host, std::uint16_t port, int timeoutMs);
     // Sends every byte, waiting at most timeoutMs for room each time.
     bool Send(const std::string& data, int timeoutMs);

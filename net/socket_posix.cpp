@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "net/url.h"
+
 // POSIX sockets behind the socket header: poll() stands for the Winsock event
 // waits, `event` records whether the peer's close has been seen yet.
 
@@ -64,12 +66,6 @@ bool ResolveIPv4(const char* host, in_addr& out) {
 
 bool IsLoopback(std::uint32_t address) { return (ntohl(address) >> 24) == 127; }
 
-bool IsIPv6Socket(int fd) {
-    sockaddr_storage local{};
-    socklen_t size = sizeof local;
-    return getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0 &&
-           local.ss_family == AF_INET6;
-}
 
 std::string Ipv6AddressText(const in6_addr& address) {
     char text[INET6_ADDRSTRLEN] = {};
@@ -194,7 +190,7 @@ bool cSocketTCP::Connect(const char* host, std::uint16_t port, int timeoutMs) {
         return false;
     sockaddr_storage address{};
     socklen_t size = 0;
-    if (IsIPv6Socket(Fd(handle))) {
+    if (IsIpv6Literal(host)) {
         auto& to = reinterpret_cast<sockaddr_in6&>(address);
         to.sin6_family = AF_INET6;
         to.sin6_port = htons(port);

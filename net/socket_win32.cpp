@@ -50,13 +50,6 @@ bool WaitWritable(SOCKET socket, int timeoutMs) {
     return select(0, nullptr, &writable, &failed, &interval) > 0 && FD_ISSET(socket, &writable);
 }
 
-bool IsIPv6Socket(SOCKET socket) {
-    sockaddr_storage local;
-    std::memset(&local, 0, sizeof local);
-    int size = sizeof local;
-    return getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) == 0 &&
-           local.ss_family == AF_INET6;
-}
 
 // IPv6 text to an address: literals only, never a name lookup.
 bool ParseIPv6(const std::string& text, in6_addr& out) {
@@ -285,7 +278,7 @@ bool cSocketTCP::Connect(const char* host, std::uint16_t port, int timeoutMs) {
     sockaddr_storage address;
     std::memset(&address, 0, sizeof address);
     int size = 0;
-    if (IsIPv6Socket(socket)) {
+    if (IsIpv6Literal(host)) {
         auto& to = reinterpret_cast<sockaddr_in6&>(address);
         to.sin6_family = AF_INET6;
         to.sin6_port = htons(port);
