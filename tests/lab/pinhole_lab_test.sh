@@ -59,7 +59,7 @@ expect_eq "add --json: the pinhole as asked, protocol last" \
 udpId=$(json 'j["uniqueId"]' <<<"$out")
 expect_match "the rule holds the remote host and port" "$(rules)" \
     "^iif \"wan0\" th dport 9000 th sport 4000 @nh,192,128 $clientBits @nh,64,128 0xfd000002000000000000000000000001 @nh,48,8 0x11 accept\$"
-[[ $udpId != "$tcpId" ]] && pass "each pinhole has its own ID" || fail "IDs $tcpId and $udpId"
+if [[ $udpId != "$tcpId" ]]; then pass "each pinhole has its own ID"; else fail "IDs $tcpId and $udpId"; fi
 
 # --- check, update ----------------------------------------------------------
 cli pinhole check "$tcpId"
@@ -80,7 +80,8 @@ expect_eq "update --json" "$(json '[j["uniqueId"], j["leaseTime"], j["protocol"]
 
 # --- refusals -----------------------------------------------------------------
 for action in "check 4242" "update 4242 --lease 60" "delete 4242"; do
-    cli pinhole $action
+    read -ra words <<<"$action"
+    cli pinhole "${words[@]}"
     expect_eq "pinhole $action: an unknown ID exits 3" "$status" 3
     expect_match "pinhole $action: the reason" "$err" \
         "^wendrel-cli: the gateway did not [a-z]+ pinhole 4242: 402 InvalidArgs: .*is there a pinhole with ID 4242\\?"
