@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <cstddef>
+#include <cstdint>
 
 #include <CLI/CLI.hpp>
 
@@ -25,6 +26,7 @@ constexpr cCommandName kCommands[] = {
     {"gateways", eCommand::Gateways},
     {"doctor", eCommand::Doctor},
     {"keep", eCommand::Keep},
+    {"pinhole", eCommand::Pinhole},
 };
 
 constexpr std::size_t kAddMinOperands = 2;
@@ -145,6 +147,109 @@ bool ParseDelete(const std::vector<std::string>& operands, cCommandLine& out, st
     return true;
 }
 
+// An IPv6 address literal, kept in its canonical text.
+bool ReadIpv6Address(const std::string& text, std::string& out) {
+    std::uint8_t bytes[16];
+    if (!ParseIpv6Literal(text, bytes))
+        return false;
+    out = Ipv6Text(bytes);
+    return true;
+}
+
+bool IsDecimal(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// pinhole add PROTO PORT [ADDRESS] [--lease S] [--remote HOST [PORT]],
+// pinhole delete ID, pinhole update ID --lease S, pinhole check ID.
+bool ParsePinhole(const std::vector<std::string>& operands, cCommandLine& out,
+                  std::string& error) {
+    static const char* const kUsage =
+        "pinhole takes add PROTO PORT [ADDRESS] [--lease S] [--remote HOST [PORT]], delete ID, "
+        "update ID --lease S or check ID";
+    if (operands.empty()) {
+        error = kUsage;
+        return false;
+    }
+    cPinholeCommand& command = out.pinhole;
+    const std::string& action = operands[0];
+    if (action == "add")
+        command.action = ePinholeAction::kAdd;
+    else if (action == "delete")
+        command.action = ePinholeAction::kDelete;
+    else if (action == "update")
+        command.action = ePinholeAction::kUpdate;
+    else if (action == "check")
+        command.action = ePinholeAction::kCheck;
+    else {
+        error = kUsage;
+        return false;
+    }
+    std::vector<std::string> words;
+    for (std::size_t i = 1; i < operands.size(); ++i) {
+        const std::string& word = operands[i];
+        const bool hasValue = i + 1 < operands.size();
+        if (word == "--lease" && (command.action == ePinholeAction::kAdd ||
+                                  command.action == ePinholeAction::kUpdate)) {
+            if (!hasValue || !ReadBounded(operands[i + 1], kMinPinholeLeaseSeconds,
+                                          kMaxPinholeLeaseSeconds, command.pinhole.leaseSeconds)) {
+                error = "--lease needs seconds, 1-86400";
+                return false;
+            }
+            out.leaseGiven = true;
+            ++i;
+        } else if (word == "--remote" && command.action == ePinholeAction::kAdd) {
+            if (!hasValue || !ReadIpv6Address(operands[i + 1], command.pinhole.remoteHost)) {
+                error = "--remote needs an IPv6 address";
+                return false;
+            }
+            ++i;
+            if (i + 1 < operands.size() && IsDecimal(operands[i + 1])) {
+                if (!ReadPort(operands[i + 1], command.pinhole.remotePort)) {
+                    error = "remote port must be 1-65535: " + operands[i + 1];
+                    return false;
+                }
+                ++i;
+            }
+        } else if (!word.empty() && word[0] == '-' && word.size() > 1) {
+            error = "unknown option " + word;
+            return false;
+        } else {
+            words.push_back(word);
+        }
+    }
+    if (command.action != ePinholeAction::kAdd) {
+        int id = 0;
+        if (words.size() != 1 || !ReadBounded(words[0], 0, 65535, id)) {
+            error = "pinhole " + action + " takes one pinhole ID, 0-65535";
+            return false;
+        }
+        if (command.action == ePinholeAction::kUpdate && !out.leaseGiven) {
+            error = "pinhole update needs --lease S";
+            return false;
+        }
+        command.uniqueId = DecimalText(id);
+        return true;
+    }
+    if (words.size() < 2 || words.size() > 3) {
+        error = "pinhole add takes PROTO PORT [ADDRESS]";
+        return false;
+    }
+    if (!ReadProtocol(words[0], command.pinhole.protocol)) {
+        error = "protocol must be TCP or UDP: " + words[0];
+        return false;
+    }
+    if (!ReadPort(words[1], command.pinhole.internalPort)) {
+        error = "port must be 1-65535: " + words[1];
+        return false;
+    }
+    if (words.size() == 3 && !ReadIpv6Address(words[2], command.pinhole.internalClient)) {
+        error = "the pinhole's address must be an IPv6 address: " + words[2];
+        return false;
+    }
+    return true;
+}
+
 // Where the command word stands: the first word that is neither an option nor
 // an option's value; args.size() when there is none.
 std::size_t FindCommand(const std::vector<std::string>& args) {
@@ -161,7 +266,7 @@ std::size_t FindCommand(const std::vector<std::string>& args) {
 // Commands whose operands are free text (a comment may start with "--"): the
 // words after them are read here, not by the option parser.
 bool TakesFreeOperands(const std::string& word) {
-    return word == "add" || word == "delete" || word == "keep";
+    return word == "add" || word == "delete" || word == "keep" || word == "pinhole";
 }
 
 // The option parser: the global options, one subcommand each with its own
@@ -222,6 +327,16 @@ struct cParser {
                     ->type_name("SECONDS");
                 command->add_option("--check", lease, "Seconds between checks (default 30)")
                     ->type_name("SECONDS");
+            } else if (entry.command == eCommand::Pinhole) {
+                command->add_option("ACTION", shownOperand[0],
+                                    "add PROTO PORT [ADDRESS] [--lease S] [--remote HOST [PORT]],\n"
+                                    "delete ID, update ID --lease S, or check ID");
+                command->add_option("--lease", lease,
+                                    "Seconds, 1-86400 (default 3600; add and update)")
+                    ->type_name("SECONDS");
+                command->add_option("--remote", shownOperand[1],
+                                    "Only from this IPv6 host (and port); default: any")
+                    ->type_name("HOST [PORT]");
             } else if (entry.command == eCommand::Delete) {
                 command->add_option("PROTO EXT_PORT", shownPairs,
                                     "One or more pairs: TCP or UDP, then the port or a range A-B");
@@ -239,6 +354,7 @@ struct cParser {
         case eCommand::Gateways: return "List every gateway that answers";
         case eCommand::Doctor: return "Explain what a search finds, and what to try";
         case eCommand::Keep: return "Hold the mappings listed in FILE open";
+        case eCommand::Pinhole: return "Open, renew, check or close an IPv6 pinhole";
         case eCommand::Help:
         case eCommand::Version: break;
         }
@@ -390,6 +506,19 @@ bool ParseCommandLine(const std::vector<std::string>& args, cCommandLine& out, s
         return false;
     if (line.command == eCommand::Delete && !ParseDelete(words, line, error))
         return false;
+    if (line.command == eCommand::Pinhole) {
+        if (!ParsePinhole(operands, line, error))
+            return false;
+        // Pinholes are UPnP's, and the gateway is searched for over IPv6.
+        if (!line.gatewayUrl.empty()) {
+            error = "pinhole searches for the gateway over IPv6; --gateway does not apply";
+            return false;
+        }
+        if (line.protocol == eProtocolChoice::kPcp || line.protocol == eProtocolChoice::kNatPmp) {
+            error = "pinholes are opened over UPnP only";
+            return false;
+        }
+    }
     if (line.command == eCommand::Keep) {
         for (std::size_t i = 0; i < operands.size(); ++i)
             if (!TakeKeepArgument(operands, i, line.keep, error))
@@ -416,6 +545,10 @@ const char* UsageText() {
            "  wendrel-cli [--json] [--timeout MS] doctor\n"
            "  wendrel-cli [--json] [--timeout MS] keep FILE [--once] [--lease SECONDS]\n"
            "              [--check SECONDS]\n"
+           "  wendrel-cli [--json] [--timeout MS] pinhole add PROTO PORT [ADDRESS]\n"
+           "              [--lease SECONDS] [--remote HOST [PORT]]\n"
+           "  wendrel-cli [--json] [--timeout MS] pinhole delete|check ID\n"
+           "  wendrel-cli [--json] [--timeout MS] pinhole update ID --lease SECONDS\n"
            "  wendrel-cli --help | --version\n"
            "\n"
            "Finds the UPnP Internet gateway on the local network and lists, adds or\n"
@@ -448,6 +581,14 @@ const char* UsageText() {
            "(default 3600), checked every --check seconds (default 30) and restored\n"
            "when the gateway restarts; SIGHUP reads FILE again, SIGTERM deletes them.\n"
            "--once adds them and exits (3 when one is not in place).\n"
+           "\n"
+           "pinhole opens an inbound IPv6 pinhole in the gateway's firewall (its\n"
+           "WANIPv6FirewallControl service) to PORT on ADDRESS (default: this host's\n"
+           "global or unique-local address on the interface the gateway answered on)\n"
+           "and prints its ID; delete closes it, update renews it, check asks whether\n"
+           "it has seen traffic. The gateway is searched for over IPv6 (it takes a\n"
+           "pinhole only from its own address). --lease: 1-86400 s (default 3600);\n"
+           "--remote: only from that IPv6 host (and port; default: any).\n"
            "\n"
            "Exit status: 0 success, 1 no gateway found, 2 usage error or invalid\n"
            "input, 3 the gateway refused or the action failed.\n";

@@ -5,10 +5,22 @@
 
 #include "cli/keep_options.h"
 #include "cli/port_input.h"
+#include "upnp/pinhole.h"
 #include "upnp/upnp.h"
 
 enum class eCommand {
-    List, Add, Delete, ExternalIp, Status, Gateways, Doctor, Keep, Help, Version
+    List, Add, Delete, ExternalIp, Status, Gateways, Doctor, Keep, Pinhole, Help, Version
+};
+
+// pinhole add | delete | update | check, and what each takes.
+enum class ePinholeAction { kAdd, kDelete, kUpdate, kCheck };
+struct cPinholeCommand {
+    ePinholeAction action = ePinholeAction::kAdd;
+    // add: an omitted ADDRESS stays empty (this host's address toward the
+    // gateway is known only after the search).
+    cPinhole pinhole;
+    // delete, update, check: the gateway's UniqueID, 0-65535.
+    std::string uniqueId;
 };
 
 // --protocol: which mapping protocol to speak.
@@ -61,6 +73,7 @@ struct cCommandLine {
     std::vector<cPortSpan> deletions;
     // keep: the file and its options.
     cKeepOptions keep;
+    cPinholeCommand pinhole;
 };
 
 // Reads the arguments after the program name. Add and delete operands are

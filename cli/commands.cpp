@@ -7,6 +7,7 @@
 #include "cli/discovery_commands.h"
 #include "cli/remembered_gateway.h"
 #include "cli/keep_command.h"
+#include "cli/pinhole_command.h"
 #include "cli/report.h"
 #include "net/interfaces.h"
 #include "net/socket.h"
@@ -324,6 +325,11 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
     // keep searches by itself, after reading its file, and again whenever the gateway is lost.
     if (line.command == eCommand::Keep)
         return RunKeep(line, gateway, err);
+    // Pinholes travel over IPv6, apart from the IPv4 gateway and its memory.
+    if (line.command == eCommand::Pinhole) {
+        cPinholeGateway pinholes;
+        return RunPinhole(line, pinholes, out, err);
+    }
     if (line.command == eCommand::Gateways || line.command == eCommand::Doctor) {
         std::uint32_t onlyLocal = 0;
         if (!ChooseInterface(line, onlyLocal, err))
@@ -393,6 +399,7 @@ int RunUpnpCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out,
     case eCommand::Gateways:
     case eCommand::Doctor:
     case eCommand::Keep:
+    case eCommand::Pinhole:
     case eCommand::Help:
     case eCommand::Version:
         break;

@@ -225,3 +225,48 @@ std::string StatusJson(const std::vector<cStatusItem>& items) {
     }
     return Dump(json);
 }
+
+namespace {
+
+cJson UniqueIdJson(const std::string& uniqueId) {
+    cJson json;
+    json["uniqueId"] = ReadInt(uniqueId);
+    return json;
+}
+
+} // namespace
+
+std::string PinholeAddedJson(const std::string& uniqueId, const cPinhole& pinhole) {
+    cJson json = UniqueIdJson(uniqueId);
+    cJson details;
+    details["protocol"] = pinhole.protocol;
+    details["internalClient"] = JsonText(pinhole.internalClient);
+    details["internalPort"] = pinhole.internalPort;
+    details["remoteHost"] = pinhole.remoteHost.empty() ? cJson(nullptr) : cJson(pinhole.remoteHost);
+    details["remotePort"] = pinhole.remotePort ? cJson(pinhole.remotePort) : cJson(nullptr);
+    details["leaseTime"] = pinhole.leaseSeconds;
+    json["pinhole"] = details;
+    return Dump(json);
+}
+
+std::string PinholeDeletedJson(const std::string& uniqueId) {
+    cJson json = UniqueIdJson(uniqueId);
+    json["deleted"] = true;
+    return Dump(json);
+}
+
+std::string PinholeUpdatedJson(const std::string& uniqueId, int leaseSeconds) {
+    cJson json = UniqueIdJson(uniqueId);
+    json["leaseTime"] = leaseSeconds;
+    return Dump(json);
+}
+
+std::string PinholeCheckJson(const std::string& uniqueId, ePinholeCheck check,
+                             const std::string& packets) {
+    cJson json = UniqueIdJson(uniqueId);
+    json["working"] = check == ePinholeCheck::kNoPacketSent ? cJson(nullptr)
+                                                            : cJson(check == ePinholeCheck::kWorking);
+    json["noPacketSent"] = check == ePinholeCheck::kNoPacketSent;
+    json["packets"] = packets.empty() ? cJson(nullptr) : cJson(std::stoll(packets));
+    return Dump(json);
+}

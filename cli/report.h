@@ -9,6 +9,7 @@
 #include "mapping/port_range.h"
 #include "support/text_encoding.h"
 #include "upnp/gateway_status.h"
+#include "upnp/pinhole.h"
 #include "upnp/port_listing.h"
 #include "upnp/upnp.h"
 
@@ -64,3 +65,16 @@ std::string StatusText(const std::vector<cStatusItem>& items);
 // One key per item: numbers as numbers, the two flags as booleans, null when
 // unknown.
 std::string StatusJson(const std::vector<cStatusItem>& items);
+
+// The pinhole commands' objects ("protocol" is added at their end):
+// {"uniqueId", "pinhole": {"protocol", "internalClient", "internalPort",
+//  "remoteHost" (null: any), "remotePort" (null: any), "leaseTime"}}
+std::string PinholeAddedJson(const std::string& uniqueId, const cPinhole& pinhole);
+// {"uniqueId", "deleted": true}
+std::string PinholeDeletedJson(const std::string& uniqueId);
+// {"uniqueId", "leaseTime"}
+std::string PinholeUpdatedJson(const std::string& uniqueId, int leaseSeconds);
+// {"uniqueId", "working": true|false|null (no packet yet), "noPacketSent",
+//  "packets": number or null}
+std::string PinholeCheckJson(const std::string& uniqueId, ePinholeCheck check,
+                             const std::string& packets);

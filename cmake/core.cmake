@@ -22,6 +22,8 @@ add_library(wendrel_core STATIC
     upnp/port_mapping.cpp
     net/ssdp_notify.cpp
     upnp/gateway_host.cpp
+    upnp/pinhole.cpp
+    upnp/pinhole_search.cpp
     keep/keep_file.cpp
     keep/keeper.cpp
     pcp/packet.cpp

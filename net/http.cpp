@@ -158,7 +158,8 @@ bool cHTTP::Open(const char* method, const char* url, int connectTimeoutMs) {
         self.outcome = eHttpOutcome::kBadUrl;
         return false;
     }
-    if (!self.tcp.Create() || !self.tcp.Connect(parts.host.c_str(), parts.port, connectTimeoutMs)) {
+    if (!self.tcp.Create(IsIpv6Literal(parts.host)) ||
+        !self.tcp.Connect(parts.host.c_str(), parts.port, connectTimeoutMs)) {
         self.outcome = eHttpOutcome::kNoConnection;
         // A connect that timed out is still under way: close it, or it could
         // complete later and carry the request, and every wait on it would
@@ -167,7 +168,7 @@ bool cHTTP::Open(const char* method, const char* url, int connectTimeoutMs) {
         return false;
     }
     self.buffer = FormatString("%s %s HTTP/1.1\r\n", method, parts.path.c_str());
-    self.buffer += FormatString("HOST: %s:%d\r\n", parts.host.c_str(), parts.port);
+    self.buffer += FormatString("HOST: %s:%d\r\n", UrlHost(parts.host).c_str(), parts.port);
     return true;
 }
 

@@ -24,5 +24,17 @@ bool FindLocalInterface(const std::string& nameOrAddress, cLocalInterface& out);
 // The name of the interface holding this address; "" when none does.
 std::string InterfaceNameOf(std::uint32_t address);
 
+// An IPv6 interface address that can be a pinhole's: global or unique local,
+// with the index of its interface.
+struct cLocalAddress6 {
+    std::string name;
+    unsigned index = 0;
+    std::string address; // canonical text
+};
+
+// Those addresses of up interfaces in the system's order (loopback,
+// link-local and multicast left out), at most kMaxLocalAddresses.
+std::vector<cLocalAddress6> GetLocalIPv6Addresses();
+
 // The gateway of the IPv4 default route, as dotted text.
 bool GetDefaultGateway(std::string& out);

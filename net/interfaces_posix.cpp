@@ -1,5 +1,6 @@
 #include "net/interfaces.h"
 
+#include <arpa/inet.h>
 #include <cstdio>
 #include <fstream>
 
@@ -13,6 +14,12 @@ namespace {
 
 // /proc/net/route holds at most a few hundred lines; more is not a routing table.
 constexpr int kMaxRouteLines = 4096;
+
+std::string AddressText6(const in6_addr& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &address, text, sizeof text);
+    return text;
+}
 
 } // namespace
 
@@ -55,4 +62,24 @@ bool GetDefaultGateway(std::string& out) {
         }
     }
     return false;
+}
+
+std::vector<cLocalAddress6> GetLocalIPv6Addresses() {
+    std::vector<cLocalAddress6> addresses;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return addresses;
+    for (const ifaddrs* at = list; at && addresses.size() < kMaxLocalAddresses; at = at->ifa_next) {
+        if (!at->ifa_addr || at->ifa_addr->sa_family != AF_INET6 || !(at->ifa_flags & IFF_UP) ||
+            (at->ifa_flags & IFF_LOOPBACK) || !at->ifa_name)
+            continue;
+        const in6_addr& address = reinterpret_cast<const sockaddr_in6*>(at->ifa_addr)->sin6_addr;
+        if (IN6_IS_ADDR_LINKLOCAL(&address) || IN6_IS_ADDR_LOOPBACK(&address) ||
+            IN6_IS_ADDR_MULTICAST(&address) || IN6_IS_ADDR_UNSPECIFIED(&address) ||
+            IN6_IS_ADDR_V4MAPPED(&address))
+            continue;
+        addresses.push_back({at->ifa_name, if_nametoindex(at->ifa_name), AddressText6(address)});
+    }
+    freeifaddrs(list);
+    return addresses;
 }

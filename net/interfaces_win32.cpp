@@ -4,9 +4,11 @@
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 
+#include <cstring>
 #include <vector>
 
 #include "net/socket.h"
+#include "net/url.h"
 
 namespace {
 
@@ -68,4 +70,46 @@ bool GetDefaultGateway(std::string& out) {
         return false;
     out = AddressText(route.dwForwardNextHop);
     return true;
+}
+
+std::vector<cLocalAddress6> GetLocalIPv6Addresses() {
+    std::vector<cLocalAddress6> addresses;
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    for (int tries = 0; tries < kAdapterQueryTries && result == ERROR_BUFFER_OVERFLOW; ++tries) {
+        buffer.assign(size, 0);
+        result = GetAdaptersAddresses(AF_INET6,
+                                      GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                                          GAA_FLAG_SKIP_DNS_SERVER,
+                                      nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    if (result != NO_ERROR)
+        return addresses;
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
+         adapter = adapter->Next) {
+        if (adapter->OperStatus != IfOperStatusUp ||
+            adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
+            continue;
+        for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
+            const sockaddr* address = unicast->Address.lpSockaddr;
+            if (!address || address->sa_family != AF_INET6 ||
+                addresses.size() >= kMaxLocalAddresses)
+                continue;
+            std::uint8_t bytes[16];
+            std::memcpy(bytes, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr,
+                        sizeof bytes);
+            // link-local fe80::/10, multicast ff00::/8, loopback and unspecified
+            const bool linkLocal = bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80;
+            bool zeroHead = true;
+            for (int i = 0; i < 15; ++i)
+                zeroHead = zeroHead && bytes[i] == 0;
+            if (linkLocal || bytes[0] == 0xFF || (zeroHead && bytes[15] <= 1))
+                continue;
+            addresses.push_back({Narrow(adapter->FriendlyName),
+                                 static_cast<unsigned>(adapter->Ipv6IfIndex), Ipv6Text(bytes)});
+        }
+    }
+    return addresses;
 }

@@ -7,7 +7,8 @@
 
 #include "support/no_copy.h"
 
-// IPv4 sockets with bounded waits. One platform file implements this header:
+// IPv4 sockets with bounded waits, and the IPv6 ones that pinholes need
+// (a connection to an address literal, a datagram socket on one address). One platform file implements this header:
 // socket_posix.cpp (poll, getifaddrs) or socket_win32.cpp (Winsock events).
 
 // Starts the platform's socket library once per process (a no-op on POSIX).
@@ -29,7 +30,7 @@ public:
     virtual ~cSocket();
 
     // Makes a fresh socket, closing any earlier one of this object.
-    bool Create(eType type);
+    bool Create(eType type, bool ipv6 = false);
     void Close();
     bool IsOpen() const;
 
@@ -57,8 +58,9 @@ protected:
     friend struct cSocketAccess;
 
     // Reads what is waiting into buffer (plus one terminating zero byte).
+    // fromText gets the sender's address of either family as text.
     bool Read(std::string& buffer, int timeoutMs, std::uint32_t* fromAddress,
-              std::uint16_t* fromPort);
+              std::uint16_t* fromPort, std::string* fromText = nullptr);
 };
 
 struct cSocketAccess {
@@ -67,8 +69,9 @@ struct cSocketAccess {
 
 class cSocketTCP : public cSocket {
 public:
-    bool Create();
+    bool Create(bool ipv6 = false);
     // Resolves host (name or dotted address) and connects within timeoutMs.
+    // An IPv6 literal needs a socket made for IPv6; nothing is looked up then.
     bool Connect(const char* host, std::uint16_t port, int timeoutMs);
     // Sends every byte, waiting at most timeoutMs for room each time.
     bool Send(const std::string& data, int timeoutMs);
@@ -89,9 +92,23 @@ public:
     bool SendMulticast(const std::string& data, const char* address, std::uint16_t port,
                        std::uint32_t onlyLocal = 0);
 
+    // IPv6: a datagram socket bound to localAddress (text) of the interface
+    // with index scopeId, on the first free port of firstPort … firstPort +
+    // extra (any port when all are taken). Answers to a search sent from a
+    // global or unique-local address come from the answerer's address of
+    // that kind, not from its link-local one.
+    bool CreateIPv6(const std::string& localAddress, unsigned scopeId, std::uint16_t firstPort,
+                    int extra);
+    // One datagram to an IPv6 address (text), through interface scopeId: a
+    // link-scope group needs it.
+    bool SendToIPv6(const std::string& data, const std::string& address, std::uint16_t port,
+                    unsigned scopeId);
+
     // Network byte order, as the platform's socket address holds them.
     std::uint32_t peerAddress = 0;
     std::uint16_t peerPort = 0;
+    // The sender of the last datagram as text, IPv4 or IPv6.
+    std::string peerText;
 };
 
 // A search goes out through at most this many local addresses: a host with

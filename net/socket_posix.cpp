@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "net/url.h"
+
 // POSIX sockets behind the socket header: poll() stands for the Winsock event
 // waits, `event` records whether the peer's close has been seen yet.
 
@@ -64,6 +66,13 @@ bool ResolveIPv4(const char* host, in_addr& out) {
 
 bool IsLoopback(std::uint32_t address) { return (ntohl(address) >> 24) == 127; }
 
+
+std::string Ipv6AddressText(const in6_addr& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &address, text, sizeof text);
+    return text;
+}
+
 } // namespace
 
 cSocketSystem& cSocketSystem::GetInstance() {
@@ -79,11 +88,11 @@ cSocket::cSocket() : handle(kNoHandle), event(0) {}
 
 cSocket::~cSocket() { Close(); }
 
-bool cSocket::Create(eType type) {
+bool cSocket::Create(eType type, bool ipv6) {
     if (!cSocketSystem::GetInstance().started)
         return false;
     Close();
-    const int fd = socket(AF_INET, (type == kStream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+    const int fd = socket(ipv6 ? AF_INET6 : AF_INET, (type == kStream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
     handle = static_cast<std::uintptr_t>(fd);
@@ -136,7 +145,7 @@ bool cSocket::Wait(int timeoutMs) {
 }
 
 bool cSocket::Read(std::string& buffer, int timeoutMs, std::uint32_t* fromAddress,
-                   std::uint16_t* fromPort) {
+                   std::uint16_t* fromPort, std::string* fromText) {
     if (handle == kNoHandle || !Wait(timeoutMs))
         return false;
     int waiting = 0;
@@ -144,10 +153,10 @@ bool cSocket::Read(std::string& buffer, int timeoutMs, std::uint32_t* fromAddres
         return false;
     // An empty datagram is still a datagram (it is read and skipped by the
     // caller); an empty stream read means the peer has gone.
-    if (waiting == 0 && !fromAddress)
+    if (waiting == 0 && !fromAddress && !fromText)
         return false;
     std::string block(static_cast<size_t>(waiting), '\0');
-    sockaddr_in sender{};
+    sockaddr_storage sender{};
     socklen_t senderSize = sizeof sender;
     const ssize_t got = recvfrom(Fd(handle), block.empty() ? nullptr : &block[0], block.size(), 0,
                                  reinterpret_cast<sockaddr*>(&sender), &senderSize);
@@ -156,24 +165,49 @@ bool cSocket::Read(std::string& buffer, int timeoutMs, std::uint32_t* fromAddres
     block.resize(static_cast<size_t>(got));
     block.push_back('\0');
     buffer.swap(block);
+    if (sender.ss_family == AF_INET6) {
+        const auto& from6 = reinterpret_cast<const sockaddr_in6&>(sender);
+        if (fromPort)
+            *fromPort = from6.sin6_port;
+        if (fromText)
+            *fromText = Ipv6AddressText(from6.sin6_addr);
+        return true;
+    }
+    const auto& from = reinterpret_cast<const sockaddr_in&>(sender);
     if (fromAddress)
-        *fromAddress = sender.sin_addr.s_addr;
+        *fromAddress = from.sin_addr.s_addr;
     if (fromPort)
-        *fromPort = sender.sin_port;
+        *fromPort = from.sin_port;
+    if (fromText)
+        *fromText = AddressText(from.sin_addr.s_addr);
     return true;
 }
 
-bool cSocketTCP::Create() { return cSocket::Create(kStream); }
+bool cSocketTCP::Create(bool ipv6) { return cSocket::Create(kStream, ipv6); }
 
 bool cSocketTCP::Connect(const char* host, std::uint16_t port, int timeoutMs) {
     if (handle == kNoHandle)
         return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (!ResolveIPv4(host, address.sin_addr) || !SetNonBlocking(Fd(handle)))
+    sockaddr_storage address{};
+    socklen_t size = 0;
+    if (IsIpv6Literal(host)) {
+        auto& to = reinterpret_cast<sockaddr_in6&>(address);
+        to.sin6_family = AF_INET6;
+        to.sin6_port = htons(port);
+        if (inet_pton(AF_INET6, host, &to.sin6_addr) != 1)
+            return false;
+        size = sizeof to;
+    } else {
+        auto& to = reinterpret_cast<sockaddr_in&>(address);
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        if (!ResolveIPv4(host, to.sin_addr))
+            return false;
+        size = sizeof to;
+    }
+    if (!SetNonBlocking(Fd(handle)))
         return false;
-    if (connect(Fd(handle), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+    if (connect(Fd(handle), reinterpret_cast<sockaddr*>(&address), size) == 0)
         return true;
     if (errno != EINPROGRESS)
         return false;
@@ -181,8 +215,8 @@ bool cSocketTCP::Connect(const char* host, std::uint16_t port, int timeoutMs) {
     if (PollFor(Fd(handle), POLLOUT, timeoutMs, revents) <= 0)
         return false;
     int error = 0;
-    socklen_t size = sizeof error;
-    return getsockopt(Fd(handle), SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    socklen_t errorSize = sizeof error;
+    return getsockopt(Fd(handle), SOL_SOCKET, SO_ERROR, &error, &errorSize) == 0 && error == 0;
 }
 
 bool cSocketTCP::Send(const std::string& data, int timeoutMs) {
@@ -234,11 +268,53 @@ bool cSocketUDP::SendTo(const std::string& data) {
 bool cSocketUDP::RecvFrom(std::string& buffer, int timeoutMs) {
     std::uint32_t address = 0;
     std::uint16_t from = 0;
-    if (!Read(buffer, timeoutMs, &address, &from))
+    std::string text;
+    if (!Read(buffer, timeoutMs, &address, &from, &text))
         return false;
     peerAddress = address;
     peerPort = from;
+    peerText = text;
     return true;
+}
+
+bool cSocketUDP::CreateIPv6(const std::string& localAddress, unsigned scopeId,
+                            std::uint16_t firstPort, int extra) {
+    if (!cSocket::Create(kDatagram, true) || !SetNonBlocking(Fd(handle)))
+        return false;
+    int on = 1;
+    setsockopt(Fd(handle), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    sockaddr_in6 local{};
+    local.sin6_family = AF_INET6;
+    local.sin6_scope_id = scopeId;
+    if (inet_pton(AF_INET6, localAddress.c_str(), &local.sin6_addr) != 1)
+        return false;
+    for (long p = firstPort; p <= long(firstPort) + extra && p <= 0xFFFF; ++p) {
+        local.sin6_port = htons(static_cast<std::uint16_t>(p));
+        if (bind(Fd(handle), reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) {
+            port = static_cast<std::uint16_t>(p);
+            return true;
+        }
+        if (errno != EADDRINUSE)
+            return false;
+    }
+    local.sin6_port = 0;
+    return bind(Fd(handle), reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+}
+
+bool cSocketUDP::SendToIPv6(const std::string& data, const std::string& address,
+                            std::uint16_t toPort, unsigned scopeId) {
+    if (handle == kNoHandle)
+        return false;
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    to.sin6_port = htons(toPort);
+    to.sin6_scope_id = scopeId;
+    if (inet_pton(AF_INET6, address.c_str(), &to.sin6_addr) != 1)
+        return false;
+    const int index = static_cast<int>(scopeId);
+    setsockopt(Fd(handle), IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index);
+    return sendto(Fd(handle), data.data(), data.size(), MSG_NOSIGNAL,
+                  reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0;
 }
 
 bool cSocketUDP::SendMulticast(const std::string& data, const char* address, std::uint16_t port,

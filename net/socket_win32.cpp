@@ -6,6 +6,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "net/url.h"
+
 namespace {
 
 constexpr WORD kWinsockVersion = 0x0002; // 2.0
@@ -46,6 +48,22 @@ bool WaitWritable(SOCKET socket, int timeoutMs) {
     FD_SET(socket, &failed);
     timeval interval = Interval(timeoutMs);
     return select(0, nullptr, &writable, &failed, &interval) > 0 && FD_ISSET(socket, &writable);
+}
+
+
+// IPv6 text to an address: literals only, never a name lookup.
+bool ParseIPv6(const std::string& text, in6_addr& out) {
+    std::uint8_t bytes[16];
+    if (!ParseIpv6Literal(text, bytes))
+        return false;
+    std::memcpy(&out, bytes, sizeof bytes);
+    return true;
+}
+
+std::string IPv6Text(const in6_addr& address) {
+    std::uint8_t bytes[16];
+    std::memcpy(bytes, &address, sizeof bytes);
+    return Ipv6Text(bytes);
 }
 
 bool IsLoopback(std::uint32_t address) {
@@ -123,11 +141,11 @@ cSocket::~cSocket() {
     Close();
 }
 
-bool cSocket::Create(eType type) {
+bool cSocket::Create(eType type, bool ipv6) {
     if (!cSocketSystem::GetInstance().started)
         return false;
     Close();
-    const SOCKET made = socket(AF_INET, type == kStream ? SOCK_STREAM : SOCK_DGRAM, 0);
+    const SOCKET made = socket(ipv6 ? AF_INET6 : AF_INET, type == kStream ? SOCK_STREAM : SOCK_DGRAM, 0);
     if (made == INVALID_SOCKET)
         return false;
     handle = static_cast<std::uintptr_t>(made);
@@ -208,7 +226,7 @@ bool cSocket::Wait(int timeoutMs) {
 }
 
 bool cSocket::Read(std::string& buffer, int timeoutMs, std::uint32_t* fromAddress,
-                   std::uint16_t* fromPort) {
+                   std::uint16_t* fromPort, std::string* fromText) {
     if (!IsOpen() || !Wait(timeoutMs))
         return false;
     const SOCKET socket = Socket(handle);
@@ -217,12 +235,12 @@ bool cSocket::Read(std::string& buffer, int timeoutMs, std::uint32_t* fromAddres
         return false;
     std::string data(waiting, '\0');
     int read;
-    sockaddr_in from;
-    std::memset(&from, 0, sizeof from);
-    if (fromAddress || fromPort) {
-        int fromLength = sizeof from;
+    sockaddr_storage sender;
+    std::memset(&sender, 0, sizeof sender);
+    if (fromAddress || fromPort || fromText) {
+        int fromLength = sizeof sender;
         read = recvfrom(socket, &data[0], static_cast<int>(waiting), 0,
-                        reinterpret_cast<sockaddr*>(&from), &fromLength);
+                        reinterpret_cast<sockaddr*>(&sender), &fromLength);
     } else {
         read = recv(socket, &data[0], static_cast<int>(waiting), 0);
     }
@@ -231,33 +249,56 @@ bool cSocket::Read(std::string& buffer, int timeoutMs, std::uint32_t* fromAddres
     data.resize(static_cast<size_t>(read));
     data.push_back('\0');
     buffer.swap(data);
+    if (sender.ss_family == AF_INET6) {
+        const auto& from6 = reinterpret_cast<const sockaddr_in6&>(sender);
+        if (fromPort)
+            *fromPort = from6.sin6_port;
+        if (fromText)
+            *fromText = IPv6Text(from6.sin6_addr);
+        return true;
+    }
+    const auto& from = reinterpret_cast<const sockaddr_in&>(sender);
     if (fromAddress)
         *fromAddress = from.sin_addr.s_addr;
     if (fromPort)
         *fromPort = from.sin_port;
+    if (fromText)
+        *fromText = AddressText(from.sin_addr.s_addr);
     return true;
 }
 
-bool cSocketTCP::Create() {
-    return cSocket::Create(kStream);
+bool cSocketTCP::Create(bool ipv6) {
+    return cSocket::Create(kStream, ipv6);
 }
 
 bool cSocketTCP::Connect(const char* host, std::uint16_t port, int timeoutMs) {
     if (!IsOpen() || !host)
         return false;
-    sockaddr_in address;
-    std::memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (!Resolve(host, address.sin_addr))
-        return false;
     const SOCKET socket = Socket(handle);
+    sockaddr_storage address;
+    std::memset(&address, 0, sizeof address);
+    int size = 0;
+    if (IsIpv6Literal(host)) {
+        auto& to = reinterpret_cast<sockaddr_in6&>(address);
+        to.sin6_family = AF_INET6;
+        to.sin6_port = htons(port);
+        if (!ParseIPv6(host, to.sin6_addr))
+            return false;
+        size = sizeof to;
+    } else {
+        auto& to = reinterpret_cast<sockaddr_in&>(address);
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        if (!Resolve(host, to.sin_addr))
+            return false;
+        size = sizeof to;
+    }
     // Non-blocking, so that an unreachable host costs timeoutMs, not the
     // system's connect time-out.
     u_long nonBlocking = 1;
     if (ioctlsocket(socket, FIONBIO, &nonBlocking) == SOCKET_ERROR)
         return false;
-    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    if (connect(socket, reinterpret_cast<const sockaddr*>(&address), size) == 0)
         return true;
     if (WSAGetLastError() != WSAEWOULDBLOCK)
         return false;
@@ -320,7 +361,52 @@ bool cSocketUDP::SendTo(const std::string& data) {
 }
 
 bool cSocketUDP::RecvFrom(std::string& buffer, int timeoutMs) {
-    return Read(buffer, timeoutMs, &peerAddress, &peerPort);
+    return Read(buffer, timeoutMs, &peerAddress, &peerPort, &peerText);
+}
+
+bool cSocketUDP::CreateIPv6(const std::string& localAddress, unsigned scopeId,
+                            std::uint16_t firstPort, int extra) {
+    if (!cSocket::Create(kDatagram, true))
+        return false;
+    u_long nonBlocking = 1;
+    if (ioctlsocket(Socket(handle), FIONBIO, &nonBlocking) != 0)
+        return false;
+    sockaddr_in6 local;
+    std::memset(&local, 0, sizeof local);
+    local.sin6_family = AF_INET6;
+    local.sin6_scope_id = scopeId;
+    if (!ParseIPv6(localAddress, local.sin6_addr))
+        return false;
+    for (long candidate = firstPort; candidate <= long(firstPort) + extra && candidate <= 0xFFFF;
+         ++candidate) {
+        local.sin6_port = htons(static_cast<u_short>(candidate));
+        if (bind(Socket(handle), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
+            port = static_cast<std::uint16_t>(candidate);
+            return true;
+        }
+        if (WSAGetLastError() != WSAEADDRINUSE)
+            return false;
+    }
+    local.sin6_port = 0;
+    return bind(Socket(handle), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+}
+
+bool cSocketUDP::SendToIPv6(const std::string& data, const std::string& address,
+                            std::uint16_t toPort, unsigned scopeId) {
+    if (!IsOpen())
+        return false;
+    sockaddr_in6 to;
+    std::memset(&to, 0, sizeof to);
+    to.sin6_family = AF_INET6;
+    to.sin6_port = htons(toPort);
+    to.sin6_scope_id = scopeId;
+    if (!ParseIPv6(address, to.sin6_addr))
+        return false;
+    const DWORD index = scopeId;
+    setsockopt(Socket(handle), IPPROTO_IPV6, IPV6_MULTICAST_IF,
+               reinterpret_cast<const char*>(&index), sizeof index);
+    return sendto(Socket(handle), data.data(), static_cast<int>(data.size()), 0,
+                  reinterpret_cast<const sockaddr*>(&to), sizeof to) != SOCKET_ERROR;
 }
 
 bool cSocketUDP::SendMulticast(const std::string& data, const char* address, std::uint16_t port,

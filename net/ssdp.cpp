@@ -5,10 +5,10 @@
 
 #include "support/text.h"
 
-std::string cSSDP::ComposeSearch(const char* st) {
+std::string cSSDP::ComposeSearch(const char* st, bool ipv6) {
     std::string request = "M-SEARCH * HTTP/1.1\r\n";
     request += FormatString("MX: %d\r\n", kSsdpMx);
-    request += FormatString("HOST: %s:%d\r\n", kSsdpGroup, kSsdpPort);
+    request += FormatString("HOST: %s:%d\r\n", ipv6 ? kSsdpHost6 : kSsdpGroup, kSsdpPort);
     request += "MAN: \"ssdp:discover\"\r\n";
     request += FormatString("ST: %s\r\n", st);
     request += "\r\n";
@@ -57,6 +57,22 @@ void cSSDP::Reset() {
     sender.clear();
     targets.clear();
     onlyLocal = 0;
+    ipv6 = false;
+    scopeId = 0;
+}
+
+std::string cSSDP::SenderText() const {
+    return ipv6 ? udp.peerText : AddressText(udp.peerAddress);
+}
+
+bool cSSDP::OpenIPv6(const std::string& localAddress, unsigned scope) {
+    Reset();
+    if (!udp.CreateIPv6(localAddress, scope, kSsdpFirstLocalPort, kSsdpExtraLocalPorts))
+        return false;
+    ipv6 = true;
+    scopeId = scope;
+    openedAt = std::chrono::steady_clock::now();
+    return true;
 }
 
 bool cSSDP::Open() {
@@ -73,7 +89,10 @@ void cSSDP::RestrictTo(std::uint32_t localAddress) {
 }
 
 bool cSSDP::Search(const char* searchTarget) {
-    if (!udp.SendMulticast(ComposeSearch(searchTarget), kSsdpGroup, kSsdpPort, onlyLocal))
+    const bool sent =
+        ipv6 ? udp.SendToIPv6(ComposeSearch(searchTarget, true), kSsdpGroup6, kSsdpPort, scopeId)
+             : udp.SendMulticast(ComposeSearch(searchTarget), kSsdpGroup, kSsdpPort, onlyLocal);
+    if (!sent)
         return false;
     targets.insert(searchTarget);
     return true;
@@ -101,10 +120,18 @@ bool cSSDP::ReceiveUntil(std::chrono::steady_clock::time_point deadline, int sil
             return false;
         // A datagram carrying a NUL is read up to it, as a C text would be.
         if (ParseAnswer(datagram.c_str(), targets, st, location)) {
-            sender = AddressText(udp.peerAddress);
+            sender = SenderText();
             return true;
         }
     }
+}
+
+bool cSSDP::ReceiveWaiting() {
+    std::string datagram;
+    if (!udp.RecvFrom(datagram, 0) || !ParseAnswer(datagram.c_str(), targets, st, location))
+        return false;
+    sender = SenderText();
+    return true;
 }
 
 std::vector<cSsdpAnswer> cSSDP::ReceiveAll(int timeoutMs) {
@@ -120,7 +147,7 @@ std::vector<cSsdpAnswer> cSSDP::ReceiveAll(int timeoutMs) {
         if (answers.size() == kSsdpMaxAnswers)
             continue;
         cSsdpAnswer answer = ReadAnswer(datagram.c_str(), targets);
-        answer.sender = AddressText(udp.peerAddress);
+        answer.sender = SenderText();
         answers.push_back(answer);
     }
 }

@@ -8,6 +8,9 @@
 #include "net/socket.h"
 
 constexpr const char* kSsdpGroup = "239.255.255.250";
+// The link-local SSDP group, and how the HOST header names it.
+constexpr const char* kSsdpGroup6 = "ff02::c";
+constexpr const char* kSsdpHost6 = "[FF02::C]";
 constexpr std::uint16_t kSsdpPort = 1900;
 constexpr int kSsdpMx = 3;
 constexpr int kSsdpTtl = 4;
@@ -37,6 +40,11 @@ struct cSsdpAnswer {
 class cSSDP : no_copy {
 public:
     bool Open();
+    // Searches over IPv6 instead: through the interface with index scopeId,
+    // from its address localAddress (global or unique local), so that the
+    // answer comes from the gateway's address of the same kind, the one its
+    // Location names.
+    bool OpenIPv6(const std::string& localAddress, unsigned scopeId);
     // Later searches go out through this local address only (network byte
     // order); 0, as after Open: through every interface.
     void RestrictTo(std::uint32_t localAddress);
@@ -47,6 +55,9 @@ public:
     bool Receive(int timeoutMs);
     // As Receive, but for windowMs at most, whatever arrives.
     bool ReceiveWithin(int windowMs);
+    // Reads one datagram that is waiting already (a caller that waits on
+    // several sockets has seen it); true when it is an acceptable answer.
+    bool ReceiveWaiting();
     // Every datagram until timeoutMs after Open, acceptable or not.
     std::vector<cSsdpAnswer> ReceiveAll(int timeoutMs);
 
@@ -59,8 +70,8 @@ public:
     // The search's socket, for a caller that waits on it with others.
     const cSocketUDP& Socket() const { return udp; }
 
-    // The datagram Search sends for st.
-    static std::string ComposeSearch(const char* st);
+    // The datagram Search sends for st (over IPv6: HOST is the IPv6 group).
+    static std::string ComposeSearch(const char* st, bool ipv6 = false);
     // Reads one answer; true when it is acceptable for these targets.
     static bool ParseAnswer(const std::string& datagram, const std::set<std::string>& targets,
                             std::string& st, std::string& location);
@@ -76,5 +87,8 @@ private:
     cSocketUDP udp;
     std::set<std::string> targets;
     std::uint32_t onlyLocal = 0;
+    bool ipv6 = false;
+    unsigned scopeId = 0;
     std::chrono::steady_clock::time_point openedAt;
+    std::string SenderText() const;
 };

@@ -1,6 +1,7 @@
 #include "net/url.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "support/text.h"
@@ -110,6 +111,21 @@ bool ParseHttpUrl(const std::string& url, cHttpUrl& out) {
     const std::string authority = rest.substr(0, slash);
     out.path = slash == std::string::npos ? std::string() : rest.substr(slash);
     out.port = 80;
+    if (!authority.empty() && authority[0] == '[') {
+        const size_t close = authority.find(']');
+        std::uint8_t bytes[16];
+        if (close == std::string::npos || !ParseIpv6Literal(authority.substr(1, close - 1), bytes))
+            return false;
+        const std::string after = authority.substr(close + 1);
+        if (!after.empty() && (after[0] != ':' || after.size() == 1 || after.size() > 6 ||
+                               after.find_first_not_of("0123456789", 1) != std::string::npos ||
+                               std::stol(after.substr(1)) > 0xFFFF))
+            return false;
+        out.host = Ipv6Text(bytes);
+        if (!after.empty())
+            out.port = static_cast<std::uint16_t>(std::stol(after.substr(1)));
+        return true;
+    }
     const size_t colon = authority.find(':');
     out.host = authority.substr(0, colon);
     if (colon != std::string::npos)
@@ -151,4 +167,88 @@ bool IsIpv4Literal(const std::string& host) {
         at = dot + 1;
     }
     return parts == 4;
+}
+
+bool ParseIpv6Literal(const std::string& text, std::uint8_t (&bytes)[16]) {
+    // The groups before and after a "::", each at most four hex digits.
+    std::vector<unsigned> head, tail;
+    std::vector<unsigned>* groups = &head;
+    bool compressed = false;
+    size_t at = 0;
+    if (text.compare(0, 2, "::") == 0) {
+        compressed = true;
+        groups = &tail;
+        at = 2;
+    } else if (text.empty() || text[0] == ':') {
+        return false;
+    }
+    while (at < text.size()) {
+        const size_t end = std::min(text.find(':', at), text.size());
+        const std::string group = text.substr(at, end - at);
+        if (group.empty() || group.size() > 4 ||
+            group.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return false;
+        groups->push_back(static_cast<unsigned>(std::stoul(group, nullptr, 16)));
+        if (end == text.size())
+            break;
+        at = end + 1;
+        if (at < text.size() && text[at] == ':') {
+            if (compressed)
+                return false;
+            compressed = true;
+            groups = &tail;
+            ++at;
+        } else if (at == text.size()) {
+            return false; // a single trailing colon
+        }
+    }
+    const size_t count = head.size() + tail.size();
+    if (compressed ? count > 7 : count != 8)
+        return false;
+    std::vector<unsigned> all(head);
+    all.resize(8 - tail.size(), 0);
+    all.insert(all.end(), tail.begin(), tail.end());
+    for (size_t i = 0; i < 8; ++i) {
+        bytes[2 * i] = static_cast<std::uint8_t>(all[i] >> 8);
+        bytes[2 * i + 1] = static_cast<std::uint8_t>(all[i] & 0xFF);
+    }
+    return true;
+}
+
+bool IsIpv6Literal(const std::string& host) {
+    std::uint8_t bytes[16];
+    return ParseIpv6Literal(host, bytes);
+}
+
+std::string Ipv6Text(const std::uint8_t (&bytes)[16]) {
+    unsigned groups[8];
+    for (int i = 0; i < 8; ++i)
+        groups[i] = (unsigned(bytes[2 * i]) << 8) | bytes[2 * i + 1];
+    int bestAt = -1, bestLength = 1;
+    for (int i = 0; i < 8;) {
+        int length = 0;
+        while (i + length < 8 && groups[i + length] == 0)
+            ++length;
+        if (length > bestLength) {
+            bestAt = i;
+            bestLength = length;
+        }
+        i += length ? length : 1;
+    }
+    std::string text;
+    for (int i = 0; i < 8; ++i) {
+        if (i == bestAt) {
+            text += "::";
+            i += bestLength - 1;
+            continue;
+        }
+        if (!text.empty() && text.back() != ':')
+            text += ':';
+        text += FormatString("%x", groups[i]);
+    }
+    return text;
+}
+
+std::string UrlHost(const std::string& host) {
+    return IsIpv6Literal(host) ? "[" + host + "]" : host;
 }

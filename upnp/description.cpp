@@ -40,6 +40,18 @@ std::string FindControlUrlText(cXML& description, const std::string& type,
     return text;
 }
 
+// The control URL of another described service, resolved; "" when it is not
+// described or not on the host that served the description.
+std::string SameHostControlUrl(cXML& description, const char* type, const std::string& base,
+                               const std::string& host) {
+    std::string describedType;
+    const std::string text = FindControlUrlText(description, type, describedType);
+    cHttpUrl parsed;
+    if (text.empty() || !ParseHttpUrl(ResolveUrl(base, text), parsed) || parsed.host != host)
+        return "";
+    return ResolveUrl(base, text);
+}
+
 } // namespace
 
 bool cSOAP::impl::LoadDescription(const char* descriptionUrl, const char* type,
@@ -51,6 +63,7 @@ bool cSOAP::impl::LoadDescription(const char* descriptionUrl, const char* type,
     serviceType.clear();
     describedType.clear();
     commonControlUrl.clear();
+    firewallControlUrl.clear();
     arguments.clear();
     udn.clear();
 
@@ -107,14 +120,10 @@ bool cSOAP::impl::ReadDescription(const char* text, const char* descriptionUrl,
         udn = description.SelectText("/root/device/UDN");
         // The link's properties and counters, where the gateway describes them;
         // on the same host only, as every request.
-        std::string commonType;
-        const std::string commonText =
-            FindControlUrlText(description, kWanCommonInterfaceConfig, commonType);
-        cHttpUrl common;
-        commonControlUrl.clear();
-        if (!commonText.empty() && ParseHttpUrl(ResolveUrl(base, commonText), common) &&
-            common.host == described.host)
-            commonControlUrl = ResolveUrl(base, commonText);
+        commonControlUrl = SameHostControlUrl(description, kWanCommonInterfaceConfig, base,
+                                              described.host);
+        firewallControlUrl =
+            SameHostControlUrl(description, kWanIpv6FirewallControl, base, described.host);
         descriptionProblem.clear();
         return true;
     }

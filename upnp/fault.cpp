@@ -8,8 +8,8 @@
 
 namespace {
 
-// The errors of the connection services (IGD versions 1 and 2) and of the
-// control protocol itself.
+// The errors of the connection services (IGD versions 1 and 2), of the IPv6
+// firewall (701-709) and of the control protocol itself.
 constexpr cKnownFailure kKnownErrors[] = {
     {401, "InvalidAction", "the gateway does not offer this action",
      "この操作には対応していません"},
@@ -21,6 +21,23 @@ constexpr cKnownFailure kKnownErrors[] = {
      "引数の値が範囲外です"},
     {606, "ActionNotAuthorized", "the gateway does not allow this action for this host or port",
      "この操作は許可されていません"},
+    {701, "PinholeSpaceExhausted", "the gateway has no room for another pinhole",
+     "これ以上ピンホールを追加できません"},
+    {702, "FirewallDisabled", "the gateway's IPv6 firewall is disabled",
+     "ルーターのIPv6ファイアウォールが無効です"},
+    {703, "InboundPinholeNotAllowed", "the gateway does not allow inbound pinholes",
+     "ルーターは受信用のピンホールを許可していません"},
+    {704, "NoSuchEntry", "there is no pinhole with this ID", "そのIDのピンホールはありません"},
+    {705, "ProtocolNotSupported", "the gateway does not support this protocol for pinholes",
+     "このプロトコルのピンホールには対応していません"},
+    {706, "InternalPortWildcardingNotAllowed", "the gateway needs an internal port, not a wildcard",
+     "内部ポートの省略は許可されていません"},
+    {707, "ProtocolWildcardingNotAllowed", "the gateway needs a protocol, not a wildcard",
+     "プロトコルの省略は許可されていません"},
+    {708, "WildCardNotPermittedInSrcIP", "the gateway needs an address, not a wildcard",
+     "アドレスの省略は許可されていません"},
+    {709, "NoPacketSent", "the pinhole has seen no packet yet",
+     "ピンホールはまだパケットを受けていません"},
     {713, "SpecifiedArrayIndexInvalid", "there is no mapping at this index",
      "その番号のポートマップはありません"},
     {714, "NoSuchEntryInArray", "there is no such mapping", "該当するポートマップはありません"},

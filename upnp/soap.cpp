@@ -53,6 +53,10 @@ void cSOAP::ClearArguments() { pimpl->arguments.clear(); }
 void cSOAP::SetArgument(const char* name, const char* value) { pimpl->arguments[name] = value; }
 
 std::string cSOAP::ComposeBody(const char* action) const {
+    return ComposeBody(action, pimpl->serviceType);
+}
+
+std::string cSOAP::ComposeBody(const char* action, const std::string& serviceType) const {
     const impl& self = *pimpl.Get();
     std::ostringstream body;
     body << "<?xml version=\"1.0\"?>\n"
@@ -62,7 +66,7 @@ std::string cSOAP::ComposeBody(const char* action) const {
          << "<SOAP-ENV:Body>\n"
          << "\n"
          << "\n"
-         << "<m:" << action << " xmlns:m=\"" << self.serviceType << "\">\n";
+         << "<m:" << action << " xmlns:m=\"" << serviceType << "\">\n";
     // std::map orders std::string keys byte-wise (char_traits compares as unsigned).
     // Values go out as UTF-8, the encoding every UPnP peer reads: on Windows the
     // program's texts are in the ANSI code page.
@@ -124,6 +128,22 @@ bool cSOAP::CallCommonInterface(const char* action) {
     self.controlUrl = connectionUrl;
     return succeeded;
 }
+
+bool cSOAP::CallFirewall(const char* action) {
+    impl& self = *pimpl.Get();
+    if (self.firewallControlUrl.empty()) {
+        self.results.clear();
+        self.failure = UpnpFailure(401, "");
+        return false;
+    }
+    const std::string connectionUrl = self.controlUrl;
+    self.controlUrl = self.firewallControlUrl;
+    const bool succeeded = CallAs(action, kWanIpv6FirewallControl);
+    self.controlUrl = connectionUrl;
+    return succeeded;
+}
+
+bool cSOAP::HasFirewallService() const { return !pimpl->firewallControlUrl.empty(); }
 
 bool cSOAP::CallAs(const char* action, const std::string& serviceType) {
     const std::string searched = pimpl->serviceType;

@@ -40,6 +40,9 @@ public:
     bool CallAs(const char* action, const std::string& serviceType);
     // Call on WANCommonInterfaceConfig, when the description names it.
     bool CallCommonInterface(const char* action);
+    // Call on WANIPv6FirewallControl, when the description names it.
+    bool CallFirewall(const char* action);
+    bool HasFirewallService() const;
     // Every output argument of the last Call, by name.
     const std::map<std::string, std::string>& GetResults() const;
 
@@ -56,6 +59,8 @@ public:
 
     // The request body Call sends for action with the current arguments.
     std::string ComposeBody(const char* action) const;
+    // The same, for an action of another service.
+    std::string ComposeBody(const char* action, const std::string& serviceType) const;
 
     class impl;
 
@@ -68,6 +73,10 @@ private:
 // The service with the link's properties and counters.
 constexpr const char* kWanCommonInterfaceConfig =
     "urn:schemas-upnp-org:service:WANCommonInterfaceConfig:1";
+
+// The IPv6 firewall, where pinholes are opened.
+constexpr const char* kWanIpv6FirewallControl =
+    "urn:schemas-upnp-org:service:WANIPv6FirewallControl:1";
 
 // `&`, `<`, `>` and `"` as XML entities.
 std::string EscapeXml(const std::string& text);

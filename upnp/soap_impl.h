@@ -17,6 +17,8 @@ public:
     std::string describedType;
     // WANCommonInterfaceConfig's control URL; empty when not described.
     std::string commonControlUrl;
+    // WANIPv6FirewallControl's control URL; empty when not described.
+    std::string firewallControlUrl;
     std::string modelName;
     std::string udn;
     std::string descriptionProblem;

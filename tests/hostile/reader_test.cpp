@@ -182,4 +182,37 @@ TEST(HostileDescription, ControlUrlMustStayOnTheDescriptionHost) {
     }
 }
 
+// The IPv6 firewall's control URL is kept only on the host that served the
+// description, as every other; an IPv6 description URL compares by address.
+TEST(HostileDescription, FirewallControlUrlMustStayOnTheDescriptionHost) {
+    const struct {
+        const char* descriptionUrl;
+        const char* firewallUrl;
+        const char* expected; // "" when dropped
+    } cases[] = {
+        {"http://192.0.2.1:5000/d.xml", "/ctl/IP6FCtl", "http://192.0.2.1:5000/ctl/IP6FCtl"},
+        {"http://[fd00:77::1]:5000/d.xml", "/ctl/IP6FCtl",
+         "http://[fd00:77::1]:5000/ctl/IP6FCtl"},
+        {"http://[fd00:77::1]:5000/d.xml", "http://[FD00:77:0::1]:5000/f",
+         "http://[FD00:77:0::1]:5000/f"},
+        {"http://[fd00:77::1]:5000/d.xml", "http://[fd00:77::2]:5000/f", ""},
+        {"http://[fd00:77::1]:5000/d.xml", "http://192.0.2.1:5000/f", ""},
+        {"http://192.0.2.1:5000/d.xml", "", ""},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(std::string(test.descriptionUrl) + " " + test.firewallUrl);
+        const std::string text =
+            std::string("<root><device><serviceList><service><serviceType>") + kWanIpConnection +
+            "</serviceType><controlURL>/ctl/IPConn</controlURL></service>" +
+            (*test.firewallUrl ? std::string("<service><serviceType>") + kWanIpv6FirewallControl +
+                                     "</serviceType><controlURL>" + test.firewallUrl +
+                                     "</controlURL></service>"
+                               : std::string()) +
+            "</serviceList></device></root>";
+        cSOAP::impl soap;
+        ASSERT_TRUE(soap.ReadDescription(text.c_str(), test.descriptionUrl, {kWanIpConnection}));
+        EXPECT_EQ(soap.firewallControlUrl, test.expected);
+    }
+}
+
 } // namespace

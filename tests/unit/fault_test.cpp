@@ -29,6 +29,11 @@ TEST(UpnpFault, EveryTabledCodeHasItsNameAndBothSentences) {
         {724, "SamePortValuesRequired"}, {725, "OnlyPermanentLeasesSupported"},
         {726, "RemoteHostOnlySupportsWildcard"}, {727, "ExternalPortOnlySupportsWildcard"},
         {728, "NoPortMapsAvailable"},    {729, "ConflictWithOtherMechanisms"},
+        {701, "PinholeSpaceExhausted"},  {702, "FirewallDisabled"},
+        {703, "InboundPinholeNotAllowed"}, {704, "NoSuchEntry"},
+        {705, "ProtocolNotSupported"},   {706, "InternalPortWildcardingNotAllowed"},
+        {707, "ProtocolWildcardingNotAllowed"}, {708, "WildCardNotPermittedInSrcIP"},
+        {709, "NoPacketSent"},
     };
     for (const auto& row : table) {
         const cFailure failure = UpnpFailure(row.code, "the gateway's own words");

@@ -1,4 +1,5 @@
 #include "upnp/soap.h"
+#include "upnp/pinhole.h"
 
 #include <string>
 
@@ -108,6 +109,28 @@ TEST(SoapComposeBody, ShorterNameFirstAndBytesCompareUnsigned) {
                                               "<NewXY>2</NewXY>\n"
                                               "<\xE3\x81\x82>3</\xE3\x81\x82>\n"
                                               "</m:A>\n"));
+}
+
+// Argument names and types as miniupnpd's WANIP6FC.xml has them; the
+// protocol goes as its number, "any" remote as an empty host and port 0.
+TEST(SoapComposeBody, AddPinholeCarriesTheSixArgumentsOfTheFirewallService) {
+    cSOAP soap;
+    cPinhole pinhole;
+    pinhole.protocol = "UDP";
+    pinhole.internalPort = 9000;
+    pinhole.internalClient = "fd00:77::20";
+    pinhole.leaseSeconds = 600;
+    SetAddPinholeArguments(soap, pinhole);
+    EXPECT_EQ(soap.ComposeBody("AddPinhole", kWanIpv6FirewallControl),
+              Envelope("<m:AddPinhole "
+                       "xmlns:m=\"urn:schemas-upnp-org:service:WANIPv6FirewallControl:1\">\n"
+                       "<InternalClient>fd00:77::20</InternalClient>\n"
+                       "<InternalPort>9000</InternalPort>\n"
+                       "<LeaseTime>600</LeaseTime>\n"
+                       "<Protocol>17</Protocol>\n"
+                       "<RemoteHost></RemoteHost>\n"
+                       "<RemotePort>0</RemotePort>\n"
+                       "</m:AddPinhole>\n"));
 }
 
 TEST(SoapArguments, ASecondSetKeepsTheLastValueAndClearEmpties) {

@@ -32,6 +32,16 @@ TEST(SsdpComposeSearch, IsTheFiveHeaderLinesThenAnEmptyLine) {
               "\r\n");
 }
 
+TEST(SsdpComposeSearch, OverIPv6TheHostIsTheLinkLocalGroupInBrackets) {
+    EXPECT_EQ(cSSDP::ComposeSearch(kWanIpConnection, true),
+              "M-SEARCH * HTTP/1.1\r\n"
+              "MX: 3\r\n"
+              "HOST: [FF02::C]:1900\r\n"
+              "MAN: \"ssdp:discover\"\r\n"
+              "ST: urn:schemas-upnp-org:service:WANIPConnection:1\r\n"
+              "\r\n");
+}
+
 TEST(SsdpParseAnswer, AcceptsOnlyComplete200AnswersForASearchedType) {
     const std::string ip = kWanIpConnection;
     const std::string ppp = kWanPppConnection;

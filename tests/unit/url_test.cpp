@@ -160,3 +160,83 @@ TEST(ResolveUrl, Rfc3986AbnormalExamples) {
         {base, "g?y/./x", "http://a/b/c/g?y/./x"},
     });
 }
+
+// Bracketed IPv6 literals: validated, kept without brackets in canonical text
+// (so that they compare with the address an answer came from), port optional.
+TEST(ParseHttpUrl, Ipv6LiteralsInBrackets) {
+    const struct {
+        const char* url;
+        const char* host; // nullptr: refused
+        int port;
+        const char* path;
+    } cases[] = {
+        {"http://[fd00:77::1]:5000/rootDesc.xml", "fd00:77::1", 5000, "/rootDesc.xml"},
+        {"http://[FD00:77:0:0:0:0:0:1]:5000/x", "fd00:77::1", 5000, "/x"},
+        {"http://[fd00::1]/", "fd00::1", 80, "/"},
+        {"http://[fd00::1]", "fd00::1", 80, ""},
+        {"http://[::1]:8080/ctl?a=b", "::1", 8080, "/ctl?a=b"},
+        {"http://[2001:db8:0:0:1:0:0:1]:1/", "2001:db8::1:0:0:1", 1, "/"},
+        {"http://[0:0:0:0:0:0:0:0]:1/", "::", 1, "/"},
+        {"http://[fd00:77::1:5000/x", nullptr, 0, ""},       // no closing bracket
+        {"http://[fd00:77::1]5000/x", nullptr, 0, ""},       // no colon before the port
+        {"http://[fd00:77::1]:/x", nullptr, 0, ""},          // empty port
+        {"http://[fd00:77::1]:65536/x", nullptr, 0, ""},     // past 65535
+        {"http://[fd00:77::1]:50x0/x", nullptr, 0, ""},
+        {"http://[fe80::1%25eth0]:5000/x", nullptr, 0, ""},  // zones are not taken
+        {"http://[::ffff:192.0.2.1]:5000/x", nullptr, 0, ""},
+        {"http://[gateway]:5000/x", nullptr, 0, ""},
+        {"http://[]:5000/x", nullptr, 0, ""},
+        {"http://[1:2:3:4:5:6:7:8:9]/", nullptr, 0, ""},
+        {"http://[1::2::3]/", nullptr, 0, ""},
+        {"http://[12345::1]/", nullptr, 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        cHttpUrl url;
+        const bool parsed = ParseHttpUrl(c.url, url);
+        ASSERT_EQ(parsed, c.host != nullptr);
+        if (!parsed)
+            continue;
+        EXPECT_EQ(url.host, c.host);
+        EXPECT_EQ(url.port, c.port);
+        EXPECT_EQ(url.path, c.path);
+        EXPECT_EQ(UrlHost(url.host), "[" + std::string(c.host) + "]");
+    }
+    cHttpUrl v4;
+    ASSERT_TRUE(ParseHttpUrl("http://192.0.2.1:5000/x", v4));
+    EXPECT_EQ(UrlHost(v4.host), "192.0.2.1");
+}
+
+TEST(Ipv6Literal, CanonicalTextCompressesTheFirstLongestZeroRun) {
+    const struct {
+        const char* text;
+        const char* canonical; // nullptr: not a literal
+    } cases[] = {
+        {"fd00:77::20", "fd00:77::20"},
+        {"FD00:0077:0000:0000:0000:0000:0000:0020", "fd00:77::20"},
+        {"1:0:0:2:0:0:0:3", "1:0:0:2::3"},
+        {"1:0:0:2:0:0:3:4", "1::2:0:0:3:4"},
+        {"1:0:2:3:4:5:6:7", "1:0:2:3:4:5:6:7"}, // a single zero group stays
+        {"::", "::"},
+        {"1::", "1::"},
+        {"::2", "::2"},
+        {"1:2:3:4:5:6:7::", "1:2:3:4:5:6:7:0"},
+        {":1::2", nullptr},
+        {"1::2:", nullptr},
+        {"1:2:3:4:5:6:7", nullptr},
+        {"1:2:3:4:5:6:7:8::", nullptr},
+        {":::", nullptr},
+        {"1:::2", nullptr},
+        {"", nullptr},
+        {"192.0.2.1", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::uint8_t bytes[16];
+        const bool parsed = ParseIpv6Literal(c.text, bytes);
+        ASSERT_EQ(parsed, c.canonical != nullptr);
+        if (parsed) {
+            EXPECT_EQ(Ipv6Text(bytes), c.canonical);
+        }
+    }
+}
