@@ -218,7 +218,7 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
                const cPcpSettings* pcp) {
     // keep searches by itself, after reading its file, and again whenever the gateway is lost.
     if (line.command == eCommand::Keep)
-        return RunKeep(line, gateway, err);
+        return RunKeep(line, gateway, pcp, err);
     if (line.command == eCommand::Gateways || line.command == eCommand::Doctor) {
         std::uint32_t onlyLocal = 0;
         if (!ChooseInterface(line, onlyLocal, err))

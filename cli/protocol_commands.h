@@ -12,6 +12,8 @@
 struct cPcpSettings {
     std::string server; // dotted IPv4; empty: the default gateway
     std::uint16_t port = kPcpServerPort;
+    // Where keep listens for the server's ANNOUNCE (group kPcpAnnounceGroup).
+    std::uint16_t announcePort = kPcpClientPort;
     std::string storePath; // the "mappings" file; empty: kept in memory only
     // This host's address towards the server; empty: the route decides.
     std::string localAddress;

@@ -110,8 +110,54 @@ bool cPcpMappingGateway::FinishMap(cPcpAnswer& answer) {
         failure = client.LastFailure();
         return false;
     }
+    Answered();
     answer = client.Answer();
     return !Refused(answer);
+}
+
+void cPcpMappingGateway::Answered() {
+    everAnswered = true;
+    answeredAt = std::chrono::steady_clock::now();
+    if (!client.Epoch().TakeRestart())
+        return;
+    restarted = true;
+    // The gateway lost them: no nonce of theirs is needed again, and none
+    // of them may count as held.
+    store.RemoveGateway(DialectName(), client.ServerAddress());
+    store.Save();
+}
+
+bool cPcpMappingGateway::TakeGatewayRestart() {
+    const bool was = restarted;
+    restarted = false;
+    return was;
+}
+
+void cPcpMappingGateway::Announced(const cPcpAnswer& announcement) {
+    if (announcement.kind == cPcpAnswer::kPcpAnnounce) {
+        client.Epoch().Observe(announcement.epoch, std::chrono::steady_clock::now());
+        client.Epoch().NoteRestart();
+    } else if (announcement.kind == cPcpAnswer::kNatPmpAddress) {
+        client.Epoch().Observe(announcement.epoch, std::chrono::steady_clock::now());
+    } else {
+        return;
+    }
+    Answered();
+}
+
+bool cPcpMappingGateway::AskEpoch() {
+    if (everAnswered && std::chrono::steady_clock::now() - answeredAt <
+                            std::chrono::milliseconds(kEpochFreshMs))
+        return true;
+    // Any answer carries the epoch, a refusal too.
+    cPcpAnswer answer;
+    if (!StartExternalAddress())
+        return false;
+    FinishMap(answer);
+    if (client.State() != cPcpClient::kAnswered)
+        return false;
+    failure = cFailure();
+    return true;
 }
 
 bool cPcpMappingGateway::Map(const std::string& protocol, int internalPort,
@@ -222,6 +268,8 @@ bool cPcpMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
 bool cPcpMappingGateway::Find(const std::string& protocol, int externalPort, bool& found,
                               cMapping& out) {
     failure = cFailure();
+    if (!AskEpoch())
+        return false;
     const cStoredMapping* known =
         store.Find(DialectName(), client.ServerAddress(), protocol, externalPort);
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));

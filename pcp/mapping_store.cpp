@@ -183,6 +183,14 @@ void cMappingStore::Remove(const std::string& dialect, const std::string& gatewa
             ++it;
 }
 
+void cMappingStore::RemoveGateway(const std::string& dialect, const std::string& gateway) {
+    for (auto it = mappings.begin(); it != mappings.end();)
+        if (it->dialect == dialect && it->gateway == gateway)
+            it = mappings.erase(it);
+        else
+            ++it;
+}
+
 std::string DefaultMappingStorePath() {
     const std::string directory = UserCacheDirectory();
     return directory.empty() ? "" : JoinPath(directory, "mappings");

@@ -50,6 +50,8 @@ class cMappingStore {
     void Put(const cStoredMapping& mapping);
     void Remove(const std::string& dialect, const std::string& gateway, const std::string& protocol,
                 int externalPort);
+    // Every entry of this dialect and gateway: it restarted and lost them all.
+    void RemoveGateway(const std::string& dialect, const std::string& gateway);
     const std::vector<cStoredMapping>& All() const { return mappings; }
 
   private:
