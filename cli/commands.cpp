@@ -224,7 +224,7 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
         if (!ChooseInterface(line, onlyLocal, err))
             return kExitUsage;
         return line.command == eCommand::Gateways ? ListGateways(line, onlyLocal, out, err)
-                                                  : Diagnose(line, onlyLocal, out, err);
+                                                  : Diagnose(line, onlyLocal, pcp, out, err);
     }
     // Every JSON object names the protocol that produced it.
     std::ostringstream json;
