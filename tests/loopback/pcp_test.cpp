@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -185,6 +186,73 @@ TEST(PcpExchange, AnAnnounceDuringAnExchangeIsARestart) {
     std::string address;
     ASSERT_TRUE(f.gateway.GetExternalAddress(address));
     EXPECT_TRUE(f.gateway.TakeGatewayRestart());
+}
+
+TEST(PcpExchange, WhatArrivesUnaskedIsARestartAsItsKindAndEpochSay) {
+    cPcpAnswer announce;
+    announce.kind = cPcpAnswer::kPcpAnnounce;
+    cPcpAnswer natPmpNotice;
+    natPmpNotice.kind = cPcpAnswer::kNatPmpAddress;
+    cPcpAnswer map;
+    map.kind = cPcpAnswer::kPcpMap;
+    const struct {
+        const char* what;
+        cPcpAnswer answer;
+        std::uint32_t epoch;
+        bool restart;
+    } cases[] = {
+        {"PCP ANNOUNCE", announce, 5001, true},
+        {"NAT-PMP notice, epoch backwards", natPmpNotice, 2, true},
+        {"NAT-PMP notice, epoch consistent", natPmpNotice, 5000, false},
+        {"a MAP answer nobody asked for", map, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        cFixture f;
+        f.server.SetHandler([](const std::string& request, int) {
+            return tReplies{{cFakePcpServer::PcpMapAnswer(request, 0, 3600, 5000, 8080), false, 0}};
+        });
+        cAddResult result;
+        ASSERT_TRUE(f.gateway.Add(Wanted(8080), result));
+        cPcpAnswer unasked = c.answer;
+        unasked.epoch = c.epoch;
+        f.gateway.Announced(unasked);
+        EXPECT_EQ(f.gateway.TakeGatewayRestart(), c.restart);
+        EXPECT_FALSE(f.gateway.TakeGatewayRestart());
+        // The gateway lost what it held: nothing is found, nothing is left to delete.
+        bool found = false;
+        cMapping known;
+        ASSERT_TRUE(f.gateway.Find("TCP", 8080, found, known));
+        EXPECT_EQ(found, !c.restart);
+        EXPECT_EQ(f.store.All().empty(), c.restart);
+    }
+}
+
+TEST(PcpExchange, ACheckAsksForTheEpochUnlessAnAnswerIsFresh) {
+    cFixture f;
+    f.server.SetHandler([](const std::string& request, int index) {
+        // A restart between the add and the check.
+        return tReplies{
+            {cFakePcpServer::PcpMapAnswer(request, 0, 3600, index == 0 ? 5000 : 1, 8080), false, 0}};
+    });
+    cAddResult result;
+    ASSERT_TRUE(f.gateway.Add(Wanted(8080), result));
+    bool found = false;
+    cMapping known;
+    ASSERT_TRUE(f.gateway.Find("TCP", 8080, found, known));
+    EXPECT_TRUE(found);
+    EXPECT_EQ(f.server.Requests().size(), 1u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kEpochFreshMs + 50));
+    ASSERT_TRUE(f.gateway.Find("TCP", 8080, found, known));
+    EXPECT_FALSE(found);
+    ASSERT_EQ(f.server.Requests().size(), 2u);
+    EXPECT_EQ(f.server.Requests()[1].substr(4, 4), std::string(4, '\0')); // lifetime 0: maps nothing
+    EXPECT_TRUE(f.gateway.TakeGatewayRestart());
+
+    f.server.SetHandler(nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kEpochFreshMs + 50));
+    EXPECT_FALSE(f.gateway.Find("TCP", 8080, found, known));
+    EXPECT_EQ(f.gateway.LastFailure().name, "Timeout");
 }
 
 TEST(PcpExchange, ARenewalCarriesTheNonceEvenWhenAnotherPortWasGranted) {
