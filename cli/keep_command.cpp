@@ -178,6 +178,7 @@ class cKeepLoop : no_copy {
     std::string gatewayHost;
     std::string localAddress;
     tKeepTime addressCheckAt = 0;
+    bool saidNatPmpOnly = false;
 };
 
 bool cKeepLoop::Discover() {
@@ -272,12 +273,19 @@ bool cKeepLoop::FindPcp() {
                                                            line.timeoutMs);
     pcpMappings->SetLocalAddress(local);
     mappings.Choose(pcpMappings.get());
+    // A refusal is an answer: the server is there (miniupnpd refuses the
+    // lifetime-0 request it takes for a delete, naming its address).
     std::string external;
-    if (!pcpMappings->GetExternalAddress(external) && pcpMappings->LastFailure().code == 0) {
-        if (pcpMappings->ServerSpeaksNatPmpOnly())
+    const bool answered = pcpMappings->GetExternalAddress(external) ||
+                          pcpMappings->LastFailure().code != 0;
+    if (pcpMappings->ServerSpeaksNatPmpOnly()) {
+        if (!saidNatPmpOnly)
             Say("gateway-not-found", "the gateway speaks NAT-PMP only: use --protocol natpmp");
+        saidNatPmpOnly = true;
         return false;
     }
+    if (!answered)
+        return false;
     gatewayHost = server;
     localAddress = local;
     return true;
@@ -335,7 +343,8 @@ void cKeepLoop::ReadAnnounce(std::string datagram) {
 }
 
 void cKeepLoop::LookAtAddress(tKeepTime now) {
-    if (now < addressCheckAt || !keeper.GatewayUp())
+    // An address given for PCP stays.
+    if (now < addressCheckAt || !keeper.GatewayUp() || (OverPcp() && !pcp->localAddress.empty()))
         return;
     addressCheckAt = now + kAddressCheckMs;
     // The route towards the gateway only: the host-name fallback of

@@ -176,4 +176,29 @@ TEST(PcpCli, DoctorSaysWhetherAndInWhichVersionTheServerAnswers) {
     }
 }
 
+TEST(PcpCli, KeepOnceRecordsWhatItAddsForALaterDeleteAndNamesANatPmpOnlyServer) {
+    cPcpCli cli;
+    cli.Grant();
+    const std::string file = testing::TempDir() + "wendrel-pcp-cli-keep.conf";
+    std::ofstream(file) << "TCP 8080\nUDP 9000 @ 9001 game\n";
+    cRun run = cli.Run({"--protocol", "pcp", "keep", file, "--once"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_NE(run.err.find("added UDP 9000 -> 127.0.0.1:9001, lease 3600 s"), std::string::npos)
+        << run.err;
+    run = cli.Run({"--protocol", "pcp", "delete", "TCP", "8080", "UDP", "9000"});
+    EXPECT_EQ(run.status, kExitOk) << run.err;
+    const std::vector<std::string> requests = cli.server.Requests();
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_EQ(requests.back().substr(4, 4), std::string(4, '\0'));
+
+    cli.server.SetHandler([](const std::string&, int) {
+        return tReplies{{std::string("\x00\x81\x00\x01\x00\x00\x00\x09", 8), false, 0}};
+    });
+    run = cli.Run({"--protocol", "pcp", "keep", file, "--once"});
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_NE(run.err.find("speaks NAT-PMP only: use --protocol natpmp"), std::string::npos)
+        << run.err;
+    std::remove(file.c_str());
+}
+
 } // namespace
