@@ -179,9 +179,8 @@ int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, const cPcpSettin
     const bool defaultSearched = !defaultGateway.empty() && SearchedToward(report, defaultGateway);
     const bool defaultAnswered = defaultSearched && AnsweredFrom(report, defaultGateway);
     const std::string verdict = Verdict(report, defaultSearched ? defaultGateway : "", pcpReport);
-    const int status = AnyUsable(report) || pcpReport.found != eProtocolFound::kNone
-                           ? kExitOk
-                           : kExitNoGateway;
+    const int status =
+        AnyUsable(report) || pcpReport.found != eProtocolFound::kNone ? kExitOk : kExitNoGateway;
 
     if (line.json) {
         cJson json;
@@ -218,7 +217,8 @@ int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, const cPcpSettin
         const bool pcpAnswered = pcpReport.found != eProtocolFound::kNone;
         json["pcpServer"] = pcpReport.asked ? cJson(pcpReport.server) : cJson(nullptr);
         json["pcpAnswered"] = pcpAnswered;
-        json["pcpProtocol"] = pcpAnswered ? cJson(PcpProtocolName(pcpReport.found)) : cJson(nullptr);
+        json["pcpProtocol"] =
+            pcpAnswered ? cJson(PcpProtocolName(pcpReport.found)) : cJson(nullptr);
         json["pcpVersion"] = pcpAnswered ? cJson(pcpReport.version) : cJson(nullptr);
         json["verdict"] = verdict;
         out << Dump(json);

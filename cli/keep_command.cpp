@@ -51,7 +51,7 @@ eKeptProtocol FirstProtocol(const cCommandLine& line, const cPcpSettings* pcp) {
     }
     // A gateway or interface given names a UPnP search, as for the other commands.
     return pcp && line.gatewayUrl.empty() && line.interfaceName.empty() ? eKeptProtocol::kUndecided
-                                                                         : eKeptProtocol::kUpnp;
+                                                                        : eKeptProtocol::kUpnp;
 }
 
 const char* GatewayKind(eKeptProtocol protocol) {
@@ -269,15 +269,15 @@ bool cKeepLoop::FindPcp() {
     const ePcpDialect dialect =
         protocol == eKeptProtocol::kNatPmp ? ePcpDialect::kNatPmp : ePcpDialect::kPcp;
     if (!pcpMappings)
-        pcpMappings = std::make_unique<cPcpMappingGateway>(*pcpClient, dialect, local, store,
-                                                           line.timeoutMs);
+        pcpMappings =
+            std::make_unique<cPcpMappingGateway>(*pcpClient, dialect, local, store, line.timeoutMs);
     pcpMappings->SetLocalAddress(local);
     mappings.Choose(pcpMappings.get());
     // A refusal is an answer: the server is there (miniupnpd refuses the
     // lifetime-0 request it takes for a delete, naming its address).
     std::string external;
-    const bool answered = pcpMappings->GetExternalAddress(external) ||
-                          pcpMappings->LastFailure().code != 0;
+    const bool answered =
+        pcpMappings->GetExternalAddress(external) || pcpMappings->LastFailure().code != 0;
     if (pcpMappings->ServerSpeaksNatPmpOnly()) {
         if (!saidNatPmpOnly)
             Say("gateway-not-found", "the gateway speaks NAT-PMP only: use --protocol natpmp");
@@ -298,8 +298,9 @@ void cKeepLoop::Listen() {
         return;
     listener.Close();
     listeningOn = localAddress;
-    const bool opened = OverPcp() ? listener.Open(kPcpAnnounceGroup, pcp->announcePort, localAddress)
-                                  : listener.Open(kSsdpGroup, kSsdpPort, localAddress);
+    const bool opened = OverPcp()
+                            ? listener.Open(kPcpAnnounceGroup, pcp->announcePort, localAddress)
+                            : listener.Open(kSsdpGroup, kSsdpPort, localAddress);
     if (!opened)
         Say("listen-failed", "cannot listen for the gateway's announcements on " +
                                  PrintableText(localAddress) + ": restarts show at the next check");

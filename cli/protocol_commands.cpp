@@ -260,7 +260,8 @@ bool cPcpProbe::Start(const cPcpSettings& settings, int budgetMs) {
     if (!ResolveServer(settings, report.server) || !ResolveLocal(settings, report.server, local) ||
         !client.Open(report.server, settings.port))
         return false;
-    gateway = std::make_unique<cPcpMappingGateway>(client, ePcpDialect::kPcp, local, store, budgetMs);
+    gateway =
+        std::make_unique<cPcpMappingGateway>(client, ePcpDialect::kPcp, local, store, budgetMs);
     report.asked = gateway->StartExternalAddress();
     return report.asked;
 }

@@ -40,7 +40,7 @@ struct cKeepEvent {
     eKind kind = kTick;
     bool alive = true;               // kAnnounced: ssdp:alive (false: ssdp:byebye)
     std::string bootId;              // kAnnounced: BOOTID.UPNP.ORG, or empty
-    bool restarted = false;          // kAnnounced: the gateway said it restarted (PCP's epoch, ANNOUNCE)
+    bool restarted = false;          // kAnnounced: PCP showed a restart (epoch, ANNOUNCE)
     std::string address;             // kDiscovered, kAddressChanged: this host's address
     std::vector<cKeepEntry> entries; // kReload
 };

@@ -146,8 +146,8 @@ void cPcpMappingGateway::Announced(const cPcpAnswer& announcement) {
 }
 
 bool cPcpMappingGateway::AskEpoch() {
-    if (everAnswered && std::chrono::steady_clock::now() - answeredAt <
-                            std::chrono::milliseconds(kEpochFreshMs))
+    if (everAnswered &&
+        std::chrono::steady_clock::now() - answeredAt < std::chrono::milliseconds(kEpochFreshMs))
         return true;
     // Any answer carries the epoch, a refusal too.
     cPcpAnswer answer;

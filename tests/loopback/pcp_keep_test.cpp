@@ -51,8 +51,8 @@ class cRestartingServer {
             const auto since = cClock::now() - startedAt.load();
             const auto epoch = static_cast<std::uint32_t>(
                 std::chrono::duration_cast<std::chrono::seconds>(since).count());
-            const std::uint16_t asked =
-                static_cast<std::uint16_t>(std::uint8_t(request[42]) << 8 | std::uint8_t(request[43]));
+            const std::uint16_t asked = static_cast<std::uint16_t>(std::uint8_t(request[42]) << 8 |
+                                                                   std::uint8_t(request[43]));
             return tReplies{{cFakePcpServer::PcpMapAnswer(request, 0, Lifetime(request),
                                                           epochBase + epoch, asked),
                              false, 0}};
@@ -120,8 +120,8 @@ cKeepRun Keep(const std::string& serverAddress, std::uint16_t port, int checkSec
     std::remove(settings.storePath.c_str());
     cCommandLine line;
     std::string error;
-    EXPECT_TRUE(ParseCommandLine({"--protocol", "pcp", "--timeout", "600", "keep", file,
-                                  "--check", std::to_string(checkSeconds)},
+    EXPECT_TRUE(ParseCommandLine({"--protocol", "pcp", "--timeout", "600", "keep", file, "--check",
+                                  std::to_string(checkSeconds)},
                                  line, error))
         << error;
     std::thread helper([&during] {

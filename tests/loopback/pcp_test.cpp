@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -226,33 +225,6 @@ TEST(PcpExchange, WhatArrivesUnaskedIsARestartAsItsKindAndEpochSay) {
         EXPECT_EQ(found, !c.restart);
         EXPECT_EQ(f.store.All().empty(), c.restart);
     }
-}
-
-TEST(PcpExchange, ACheckAsksForTheEpochUnlessAnAnswerIsFresh) {
-    cFixture f;
-    f.server.SetHandler([](const std::string& request, int index) {
-        // A restart between the add and the check.
-        return tReplies{
-            {cFakePcpServer::PcpMapAnswer(request, 0, 3600, index == 0 ? 5000 : 1, 8080), false, 0}};
-    });
-    cAddResult result;
-    ASSERT_TRUE(f.gateway.Add(Wanted(8080), result));
-    bool found = false;
-    cMapping known;
-    ASSERT_TRUE(f.gateway.Find("TCP", 8080, found, known));
-    EXPECT_TRUE(found);
-    EXPECT_EQ(f.server.Requests().size(), 1u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(kEpochFreshMs + 50));
-    ASSERT_TRUE(f.gateway.Find("TCP", 8080, found, known));
-    EXPECT_FALSE(found);
-    ASSERT_EQ(f.server.Requests().size(), 2u);
-    EXPECT_EQ(f.server.Requests()[1].substr(4, 4), std::string(4, '\0')); // lifetime 0: maps nothing
-    EXPECT_TRUE(f.gateway.TakeGatewayRestart());
-
-    f.server.SetHandler(nullptr);
-    std::this_thread::sleep_for(std::chrono::milliseconds(kEpochFreshMs + 50));
-    EXPECT_FALSE(f.gateway.Find("TCP", 8080, found, known));
-    EXPECT_EQ(f.gateway.LastFailure().name, "Timeout");
 }
 
 TEST(PcpExchange, ARenewalCarriesTheNonceEvenWhenAnotherPortWasGranted) {
