@@ -138,6 +138,14 @@ bool cMappingStore::Load() {
     return true;
 }
 
+bool cMappingStore::Reload() {
+    std::string text;
+    if (path.empty() || !ReadSmallFile(path, kMaxStoredBytes, text))
+        return false;
+    mappings = ParseStoredMappings(text);
+    return true;
+}
+
 bool cMappingStore::Save() const {
     return !path.empty() && WriteFileAtomically(path, FormatStoredMappings(mappings));
 }
@@ -183,9 +191,9 @@ void cMappingStore::Remove(const std::string& dialect, const std::string& gatewa
             ++it;
 }
 
-void cMappingStore::RemoveGateway(const std::string& dialect, const std::string& gateway) {
+void cMappingStore::RemoveGateway(const std::string& gateway) {
     for (auto it = mappings.begin(); it != mappings.end();)
-        if (it->dialect == dialect && it->gateway == gateway)
+        if (it->gateway == gateway)
             it = mappings.erase(it);
         else
             ++it;

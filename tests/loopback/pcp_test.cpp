@@ -227,6 +227,32 @@ TEST(PcpExchange, WhatArrivesUnaskedIsARestartAsItsKindAndEpochSay) {
     }
 }
 
+// keep holds its store for days while add and delete run beside it.
+TEST(PcpExchange, ALongLivedStoreKeepsWhatAnotherRunRecordedMeanwhile) {
+    cFixture f;
+    f.server.SetHandler([](const std::string& request, int) {
+        const auto asked =
+            static_cast<std::uint16_t>(std::uint8_t(request[42]) << 8 | std::uint8_t(request[43]));
+        return tReplies{
+            {cFakePcpServer::PcpMapAnswer(request, 0, request[7] ? 3600 : 0, 10, asked), false, 0}};
+    });
+    cMappingStore otherStore(cFixture::StorePath());
+    cPcpMappingGateway otherRun(f.client, ePcpDialect::kPcp, kLocal, otherStore, kBudgetMs);
+    cAddResult result;
+    ASSERT_TRUE(f.gateway.Add(Wanted(8080, 8080), result));
+    ASSERT_TRUE(otherRun.Add(Wanted(9090, 9090), result));
+    ASSERT_TRUE(f.gateway.Add(Wanted(8081, 8081), result));
+    cMappingStore file(cFixture::StorePath());
+    ASSERT_TRUE(file.Load());
+    EXPECT_EQ(file.All().size(), 3u);
+    // A delete by the other run is what this one's next check sees.
+    ASSERT_TRUE(otherRun.Delete("TCP", 8080));
+    bool found = true;
+    cMapping known;
+    ASSERT_TRUE(f.gateway.Find("TCP", 8080, found, known));
+    EXPECT_FALSE(found);
+}
+
 TEST(PcpExchange, ARenewalCarriesTheNonceEvenWhenAnotherPortWasGranted) {
     cFixture f;
     f.server.SetHandler([](const std::string& request, int) {
