@@ -324,7 +324,7 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
                const cPcpSettings* pcp) {
     // keep searches by itself, after reading its file, and again whenever the gateway is lost.
     if (line.command == eCommand::Keep)
-        return RunKeep(line, gateway, err);
+        return RunKeep(line, gateway, pcp, err);
     // Pinholes travel over IPv6, apart from the IPv4 gateway and its memory.
     if (line.command == eCommand::Pinhole) {
         cPinholeGateway pinholes;
@@ -335,7 +335,7 @@ int RunCommand(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std:
         if (!ChooseInterface(line, onlyLocal, err))
             return kExitUsage;
         return line.command == eCommand::Gateways ? ListGateways(line, onlyLocal, out, err)
-                                                  : Diagnose(line, onlyLocal, out, err);
+                                                  : Diagnose(line, onlyLocal, pcp, out, err);
     }
     // Every JSON object names the protocol that produced it.
     std::ostringstream json;

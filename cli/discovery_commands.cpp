@@ -7,6 +7,7 @@
 #include "mapping/external_address.h"
 #include "net/interfaces.h"
 #include "net/socket.h"
+#include "support/text.h"
 #include "support/text_encoding.h"
 #include "upnp/discovery.h"
 
@@ -40,6 +41,14 @@ cJson GatewayJson(const cGatewayCandidate& gateway) {
     return json;
 }
 
+// The default gateway (or the configured server) is reached through the
+// interface that has `local`.
+bool TowardsInterface(const cPcpSettings& pcp, std::uint32_t local) {
+    std::string server = pcp.server, source;
+    return (!server.empty() || GetDefaultGateway(server)) &&
+           GetSourceAddressTowards(server, source) && source == AddressText(local);
+}
+
 bool AnyUsable(const cSearchReport& report) {
     for (const cGatewayCandidate& gateway : report.gateways)
         if (gateway.usable)
@@ -65,9 +74,24 @@ bool SearchedToward(const cSearchReport& report, const std::string& address) {
     return false;
 }
 
+const char* PcpProtocolName(eProtocolFound found) {
+    return found == eProtocolFound::kNatPmp ? "natpmp" : "pcp";
+}
+
+std::string PcpLine(const cPcpProbeReport& probe) {
+    if (!probe.asked)
+        return "not asked (no default gateway on the searched network)";
+    std::string line = probe.server + " port " + DecimalText(probe.port);
+    if (probe.found == eProtocolFound::kNone)
+        return line + " did not answer";
+    return line + " answered: " + (probe.found == eProtocolFound::kNatPmp ? "NAT-PMP" : "PCP") +
+           " version " + DecimalText(probe.version);
+}
+
 // One line with the next step to try; defaultGateway only when the search
 // reached its network.
-std::string Verdict(const cSearchReport& report, const std::string& defaultGateway) {
+std::string Verdict(const cSearchReport& report, const std::string& defaultGateway,
+                    const cPcpProbeReport& probe) {
     bool anySent = false;
     for (const cSearchReport::cSent& sent : report.sent)
         anySent = anySent || sent.sent;
@@ -89,6 +113,10 @@ std::string Verdict(const cSearchReport& report, const std::string& defaultGatew
                        "the Internet";
         return verdict;
     }
+    if (probe.found != eProtocolFound::kNone)
+        return std::string("no usable UPnP gateway, but the default gateway ") + probe.server +
+               " answers " + (probe.found == eProtocolFound::kNatPmp ? "NAT-PMP" : "PCP") +
+               ": use --protocol " + PcpProtocolName(probe.found) + " (auto takes it too)";
     if (!report.gateways.empty())
         return "a device answered but offers no usable gateway (" +
                PrintableText(report.gateways.front().problem) +
@@ -137,15 +165,22 @@ int ListGateways(const cCommandLine& line, std::uint32_t onlyLocal, std::ostream
     return kExitOk;
 }
 
-int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, std::ostream& out,
-             std::ostream&) {
+int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, const cPcpSettings* pcp,
+             std::ostream& out, std::ostream&) {
+    // Sent before the search and read after it: doctor takes no longer for it.
+    // Only on the searched network, when --interface names one.
+    cPcpProbe probe;
+    if (pcp && (onlyLocal == 0 || TowardsInterface(*pcp, onlyLocal)))
+        probe.Start(*pcp, line.timeoutMs);
     const cSearchReport report = SearchEveryGateway(line.timeoutMs, onlyLocal);
+    const cPcpProbeReport pcpReport = probe.Finish();
     std::string defaultGateway;
     GetDefaultGateway(defaultGateway);
     const bool defaultSearched = !defaultGateway.empty() && SearchedToward(report, defaultGateway);
     const bool defaultAnswered = defaultSearched && AnsweredFrom(report, defaultGateway);
-    const std::string verdict = Verdict(report, defaultSearched ? defaultGateway : "");
-    const int status = AnyUsable(report) ? kExitOk : kExitNoGateway;
+    const std::string verdict = Verdict(report, defaultSearched ? defaultGateway : "", pcpReport);
+    const int status =
+        AnyUsable(report) || pcpReport.found != eProtocolFound::kNone ? kExitOk : kExitNoGateway;
 
     if (line.json) {
         cJson json;
@@ -179,6 +214,12 @@ int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, std::ostream& ou
         json["defaultGateway"] = defaultGateway.empty() ? cJson(nullptr) : cJson(defaultGateway);
         json["defaultGatewaySearched"] = defaultSearched;
         json["defaultGatewayAnswered"] = defaultAnswered;
+        const bool pcpAnswered = pcpReport.found != eProtocolFound::kNone;
+        json["pcpServer"] = pcpReport.asked ? cJson(pcpReport.server) : cJson(nullptr);
+        json["pcpAnswered"] = pcpAnswered;
+        json["pcpProtocol"] =
+            pcpAnswered ? cJson(PcpProtocolName(pcpReport.found)) : cJson(nullptr);
+        json["pcpVersion"] = pcpAnswered ? cJson(pcpReport.version) : cJson(nullptr);
         json["verdict"] = verdict;
         out << Dump(json);
         return status;
@@ -217,6 +258,7 @@ int Diagnose(const cCommandLine& line, std::uint32_t onlyLocal, std::ostream& ou
                 : defaultAnswered ? "answered"
                                   : "did not answer")
             << "\n";
+    out << "PCP/NAT-PMP: " << PcpLine(pcpReport) << "\n";
     out << "Verdict: " << verdict << "\n";
     return status;
 }

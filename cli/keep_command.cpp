@@ -2,15 +2,22 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "keep/keep_file.h"
+#include "net/interfaces.h"
 #include "net/multicast_listener.h"
 #include "net/ssdp.h"
 #include "net/ssdp_notify.h"
+#include "pcp/client.h"
+#include "pcp/mapping_gateway.h"
+#include "pcp/mapping_store.h"
+#include "pcp/packet.h"
 #include "support/no_copy.h"
 #include "support/text_encoding.h"
 #include "upnp/gateway_host.h"
@@ -29,31 +36,109 @@ tKeepTime Now() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The wiring around the keeper: the gateway client, the clock, the SSDP
-// listener, the signals and the log.
+enum class eKeptProtocol { kUndecided, kUpnp, kPcp, kNatPmp };
+
+eKeptProtocol FirstProtocol(const cCommandLine& line, const cPcpSettings* pcp) {
+    switch (line.protocol) {
+    case eProtocolChoice::kUpnp:
+        return eKeptProtocol::kUpnp;
+    case eProtocolChoice::kPcp:
+        return eKeptProtocol::kPcp;
+    case eProtocolChoice::kNatPmp:
+        return eKeptProtocol::kNatPmp;
+    case eProtocolChoice::kAuto:
+        break;
+    }
+    // A gateway or interface given names a UPnP search, as for the other commands.
+    return pcp && line.gatewayUrl.empty() && line.interfaceName.empty() ? eKeptProtocol::kUndecided
+                                                                        : eKeptProtocol::kUpnp;
+}
+
+const char* GatewayKind(eKeptProtocol protocol) {
+    switch (protocol) {
+    case eKeptProtocol::kUndecided:
+        return "UPnP gateway, PCP or NAT-PMP server";
+    case eKeptProtocol::kUpnp:
+        break;
+    case eKeptProtocol::kPcp:
+        return "PCP server at the default gateway";
+    case eKeptProtocol::kNatPmp:
+        return "NAT-PMP server at the default gateway";
+    }
+    return "UPnP gateway";
+}
+
+// The keeper holds one gateway interface for its life; with --protocol auto
+// the protocol behind it is known only once a gateway answered.
+class cChosenGateway : public cMappingGateway {
+  public:
+    cChosenGateway() {
+        none.name = "NoGateway";
+        none.message = "no gateway has answered yet";
+    }
+    void Choose(cMappingGateway* chosen) { target = chosen; }
+
+    bool GetExternalAddress(std::string& out) override {
+        return target && target->GetExternalAddress(out);
+    }
+    bool Add(const cMapping& wanted, cAddResult& result) override {
+        return target && target->Add(wanted, result);
+    }
+    bool Find(const std::string& protocol, int externalPort, bool& found, cMapping& out) override {
+        return target && target->Find(protocol, externalPort, found, out);
+    }
+    bool Delete(const std::string& protocol, int externalPort) override {
+        return target && target->Delete(protocol, externalPort);
+    }
+    const cFailure& LastFailure() const override { return target ? target->LastFailure() : none; }
+
+  private:
+    cMappingGateway* target = nullptr;
+    cFailure none;
+};
+
+// The wiring around the keeper: the gateway client (UPnP, or PCP and NAT-PMP),
+// the clock, the listener for the gateway's announcements (SSDP, or PCP's
+// ANNOUNCE), the signals and the log.
 class cKeepLoop : no_copy {
   public:
-    cKeepLoop(const cCommandLine& line, cUPnP& client, std::ostream& err)
-        : line(line), client(client), mappings(client), err(err),
-          keeper(mappings, Settings(line.keep)) {
+    cKeepLoop(const cCommandLine& line, cUPnP& client, const cPcpSettings* pcp, std::ostream& err)
+        : line(line), client(client), pcp(pcp), protocol(FirstProtocol(line, pcp)),
+          upnpMappings(client), store(pcp ? pcp->storePath : ""), err(err),
+          keeper(mappings, Settings(line.keep, protocol)) {
+        if (protocol == eKeptProtocol::kUpnp)
+            mappings.Choose(&upnpMappings);
+        store.Load();
         // The keeper renews its own mappings: a look before each add would only cost time.
-        mappings.SetLookBeforeAdd(false);
+        upnpMappings.SetLookBeforeAdd(false);
     }
 
     int Run(const std::vector<cKeepEntry>& entries);
 
   private:
-    static cKeeper::cSettings Settings(const cKeepOptions& options) {
+    static cKeeper::cSettings Settings(const cKeepOptions& options, eKeptProtocol protocol) {
         cKeeper::cSettings settings;
         settings.leaseSeconds = options.leaseSeconds;
         settings.checkSeconds = options.checkSeconds;
+        settings.gatewayKind = GatewayKind(protocol);
         return settings;
+    }
+    bool OverPcp() const {
+        return protocol == eKeptProtocol::kPcp || protocol == eKeptProtocol::kNatPmp;
     }
 
     cKeepStep Feed(const cKeepEvent& event) {
         cKeepStep step = keeper.Handle(event, Now());
         for (const cKeepNotice& notice : step.notices)
             err << KeepNoticeLine(notice, line.json) << std::flush;
+        // An exchange showed the gateway's epoch going backwards: it lost
+        // every mapping, as a new boot id says over UPnP.
+        if (pcpMappings && pcpMappings->TakeGatewayRestart()) {
+            cKeepEvent restart;
+            restart.kind = cKeepEvent::kAnnounced;
+            restart.restarted = true;
+            return Feed(restart);
+        }
         return step;
     }
     cKeepStep Feed(cKeepEvent::eKind kind) {
@@ -69,14 +154,25 @@ class cKeepLoop : no_copy {
     }
 
     bool Discover();
+    bool Detect();
+    bool FindUpnp();
+    bool FindPcp();
     void Listen();
     void ReadDatagrams();
+    void ReadNotify(const std::string& datagram);
+    void ReadAnnounce(std::string datagram);
     void LookAtAddress(tKeepTime now);
     void Reload();
 
     const cCommandLine& line;
     cUPnP& client;
-    cUPnPMappingGateway mappings;
+    const cPcpSettings* pcp;
+    eKeptProtocol protocol;
+    cUPnPMappingGateway upnpMappings;
+    std::unique_ptr<cPcpClient> pcpClient;
+    cMappingStore store;
+    std::unique_ptr<cPcpMappingGateway> pcpMappings;
+    cChosenGateway mappings;
     std::ostream& err;
     cKeeper keeper;
     cMulticastListener listener;
@@ -84,20 +180,30 @@ class cKeepLoop : no_copy {
     std::string gatewayHost;
     std::string localAddress;
     tKeepTime addressCheckAt = 0;
+    bool saidNatPmpOnly = false;
 };
 
 bool cKeepLoop::Discover() {
-    if (!client.Discover(line.timeoutMs)) {
+    bool found = false;
+    switch (protocol) {
+    case eKeptProtocol::kUndecided:
+        found = Detect();
+        break;
+    case eKeptProtocol::kUpnp:
+        found = FindUpnp();
+        break;
+    case eKeptProtocol::kPcp:
+    case eKeptProtocol::kNatPmp:
+        found = FindPcp();
+        break;
+    }
+    if (!found) {
         if (line.keep.once)
-            Say("gateway-not-found", "no UPnP gateway found");
+            Say("gateway-not-found", std::string("no ") + GatewayKind(protocol) + " found");
         else
             Feed(cKeepEvent::kNotDiscovered);
         return false;
     }
-    gatewayHost.clear();
-    GetGatewayHost(client, gatewayHost);
-    localAddress.clear();
-    client.GetLocalAddress(localAddress);
     addressCheckAt = Now() + kAddressCheckMs;
     // One pass waits for no announcement.
     if (!line.keep.once)
@@ -109,14 +215,95 @@ bool cKeepLoop::Discover() {
     return true;
 }
 
-// Joins the SSDP group on the interface towards the gateway, again whenever
-// that interface's address changes.
+// --protocol auto: the protocol that answers first stays for the keeper's life.
+bool cKeepLoop::Detect() {
+    // Its "nothing found" line would repeat with every search: the keeper says it once.
+    std::ostringstream quiet;
+    switch (DetectProtocol(line, client, *pcp, 0, quiet)) {
+    case eProtocolFound::kNone:
+        return false;
+    case eProtocolFound::kUpnp:
+        protocol = eKeptProtocol::kUpnp;
+        mappings.Choose(&upnpMappings);
+        gatewayHost.clear();
+        GetGatewayHost(client, gatewayHost);
+        localAddress.clear();
+        client.GetLocalAddress(localAddress);
+        return true;
+    case eProtocolFound::kPcp:
+        protocol = eKeptProtocol::kPcp;
+        break;
+    case eProtocolFound::kNatPmp:
+        protocol = eKeptProtocol::kNatPmp;
+        break;
+    }
+    return FindPcp();
+}
+
+bool cKeepLoop::FindUpnp() {
+    if (!client.Discover(line.timeoutMs))
+        return false;
+    gatewayHost.clear();
+    GetGatewayHost(client, gatewayHost);
+    localAddress.clear();
+    client.GetLocalAddress(localAddress);
+    return true;
+}
+
+// The server at the default gateway (or the one configured) answers the
+// external address request; its epoch is watched from then on.
+bool cKeepLoop::FindPcp() {
+    std::string server = pcp->server;
+    std::string local = pcp->localAddress;
+    if ((server.empty() && !GetDefaultGateway(server)) ||
+        (local.empty() && !GetSourceAddressTowards(server, local)))
+        return false;
+    // Another server has another epoch and other nonces.
+    if (!pcpClient || pcpClient->ServerAddress() != server) {
+        pcpMappings.reset();
+        mappings.Choose(nullptr);
+        pcpClient = std::make_unique<cPcpClient>();
+        if (!pcpClient->Open(server, pcp->port)) {
+            pcpClient.reset();
+            return false;
+        }
+    }
+    const ePcpDialect dialect =
+        protocol == eKeptProtocol::kNatPmp ? ePcpDialect::kNatPmp : ePcpDialect::kPcp;
+    if (!pcpMappings)
+        pcpMappings =
+            std::make_unique<cPcpMappingGateway>(*pcpClient, dialect, local, store, line.timeoutMs);
+    pcpMappings->SetLocalAddress(local);
+    mappings.Choose(pcpMappings.get());
+    // A refusal is an answer: the server is there (miniupnpd refuses the
+    // lifetime-0 request it takes for a delete, naming its address).
+    std::string external;
+    const bool answered =
+        pcpMappings->GetExternalAddress(external) || pcpMappings->LastFailure().code != 0;
+    if (pcpMappings->ServerSpeaksNatPmpOnly()) {
+        if (!saidNatPmpOnly)
+            Say("gateway-not-found", "the gateway speaks NAT-PMP only: use --protocol natpmp");
+        saidNatPmpOnly = true;
+        return false;
+    }
+    if (!answered)
+        return false;
+    gatewayHost = server;
+    localAddress = local;
+    return true;
+}
+
+// Joins the group the gateway announces itself to on the interface towards
+// it, again whenever that interface's address changes.
 void cKeepLoop::Listen() {
     if (localAddress.empty() || (listener.IsOpen() && listeningOn == localAddress))
         return;
     listener.Close();
     listeningOn = localAddress;
-    if (!listener.Open(kSsdpGroup, kSsdpPort, localAddress))
+    const bool opened = OverPcp()
+                            ? listener.Open(kPcpAnnounceGroup, pcp->announcePort, localAddress)
+                            : listener.Open(kSsdpGroup, kSsdpPort, localAddress);
+    if (!opened)
         Say("listen-failed", "cannot listen for the gateway's announcements on " +
                                  PrintableText(localAddress) + ": restarts show at the next check");
 }
@@ -125,23 +312,42 @@ void cKeepLoop::ReadDatagrams() {
     std::string datagram;
     for (int i = 0; i < kDatagramsPerWake && listener.IsOpen() && listener.RecvFrom(datagram, 0);
          ++i) {
-        cSsdpNotify notify;
-        // A datagram carrying a NUL is read up to it, as a C text would be.
-        if (!ParseSsdpNotify(datagram.c_str(), notify))
-            continue;
-        const std::string sender = AddressText(listener.peerAddress);
-        if (gatewayHost.empty() ? !IsGatewayNotify(notify) : sender != gatewayHost)
-            continue;
-        cKeepEvent event;
-        event.kind = cKeepEvent::kAnnounced;
-        event.alive = notify.nts != "ssdp:byebye";
-        event.bootId = notify.bootId;
-        Feed(event);
+        if (OverPcp())
+            ReadAnnounce(datagram);
+        else
+            ReadNotify(datagram);
     }
 }
 
+void cKeepLoop::ReadNotify(const std::string& datagram) {
+    cSsdpNotify notify;
+    // A datagram carrying a NUL is read up to it, as a C text would be.
+    if (!ParseSsdpNotify(datagram.c_str(), notify))
+        return;
+    const std::string sender = AddressText(listener.peerAddress);
+    if (gatewayHost.empty() ? !IsGatewayNotify(notify) : sender != gatewayHost)
+        return;
+    cKeepEvent event;
+    event.kind = cKeepEvent::kAnnounced;
+    event.alive = notify.nts != "ssdp:byebye";
+    event.bootId = notify.bootId;
+    Feed(event);
+}
+
+void cKeepLoop::ReadAnnounce(std::string datagram) {
+    // Anyone on the link can send to the group: only the gateway speaks for itself.
+    if (!pcpMappings || AddressText(listener.peerAddress) != gatewayHost)
+        return;
+    if (!datagram.empty())
+        datagram.pop_back(); // the terminating zero RecvFrom adds
+    pcpMappings->Announced(DecodeAnswer(datagram));
+    // Feed takes the restart, when it was one.
+    Feed(cKeepEvent::kTick);
+}
+
 void cKeepLoop::LookAtAddress(tKeepTime now) {
-    if (now < addressCheckAt || !keeper.GatewayUp())
+    // An address given for PCP stays.
+    if (now < addressCheckAt || !keeper.GatewayUp() || (OverPcp() && !pcp->localAddress.empty()))
         return;
     addressCheckAt = now + kAddressCheckMs;
     // The route towards the gateway only: the host-name fallback of
@@ -151,6 +357,8 @@ void cKeepLoop::LookAtAddress(tKeepTime now) {
         address == localAddress)
         return;
     localAddress = address;
+    if (pcpMappings)
+        pcpMappings->SetLocalAddress(address);
     cKeepEvent event;
     event.kind = cKeepEvent::kAddressChanged;
     event.address = address;
@@ -244,15 +452,20 @@ std::string KeepNoticeLine(const cKeepNotice& notice, bool json) {
     return object.dump() + "\n";
 }
 
-int RunKeep(const cCommandLine& line, cUPnP& gateway, std::ostream& err) {
+int RunKeep(const cCommandLine& line, cUPnP& gateway, const cPcpSettings* pcp, std::ostream& err) {
     std::vector<cKeepEntry> entries;
     std::string error;
     if (!ReadKeepFile(line.keep.file, entries, error)) {
         err << PrintableText(error) << "\n";
         return kExitUsage;
     }
+    const eKeptProtocol protocol = FirstProtocol(line, pcp);
+    if ((protocol == eKeptProtocol::kPcp || protocol == eKeptProtocol::kNatPmp) && !pcp) {
+        err << "PCP and NAT-PMP are not available here\n";
+        return kExitUsage;
+    }
     if (!line.keep.once)
         CatchProcessSignals();
-    cKeepLoop loop(line, gateway, err);
+    cKeepLoop loop(line, gateway, pcp, err);
     return loop.Run(entries);
 }

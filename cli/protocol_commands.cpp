@@ -264,6 +264,33 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
     return pcpFound;
 }
 
+bool cPcpProbe::Start(const cPcpSettings& settings, int budgetMs) {
+    report = cPcpProbeReport();
+    report.port = settings.port;
+    std::string local;
+    if (!ResolveServer(settings, report.server) || !ResolveLocal(settings, report.server, local) ||
+        !client.Open(report.server, settings.port))
+        return false;
+    gateway =
+        std::make_unique<cPcpMappingGateway>(client, ePcpDialect::kPcp, local, store, budgetMs);
+    report.asked = gateway->StartExternalAddress();
+    return report.asked;
+}
+
+cPcpProbeReport cPcpProbe::Finish() {
+    if (!report.asked)
+        return report;
+    std::string address;
+    // A refusal is an answer too: the server is there.
+    gateway->FinishExternalAddress(address);
+    if (client.State() == cPcpClient::kAnswered) {
+        report.found =
+            gateway->ServerSpeaksNatPmpOnly() ? eProtocolFound::kNatPmp : eProtocolFound::kPcp;
+        report.version = client.Answer().version;
+    }
+    return report;
+}
+
 int RunPcpCommand(const cCommandLine& line, bool natPmp, const cPcpSettings& settings,
                   std::ostream& out, std::ostream& err) {
     std::string server, local;

@@ -130,7 +130,7 @@ cKeepStep cKeeper::Handle(const cKeepEvent& event, tKeepTime now) {
             cKeepNotice notice;
             notice.event = "gateway-not-found";
             notice.text = everFound ? "the gateway does not answer the search; searching again"
-                                    : "no UPnP gateway found; searching again";
+                                    : "no " + settings.gatewayKind + " found; searching again";
             step.notices.push_back(notice);
         }
         break;
@@ -265,8 +265,8 @@ void cKeeper::Announced(const cKeepEvent& event, tKeepTime now, cKeepStep& step)
         }
         return;
     }
-    const bool restarted =
-        saidGoodbye || (!event.bootId.empty() && !bootId.empty() && event.bootId != bootId);
+    const bool restarted = event.restarted || saidGoodbye ||
+                           (!event.bootId.empty() && !bootId.empty() && event.bootId != bootId);
     // The first boot id heard: a restart before it (without a goodbye) would
     // go unseen until the next check.
     const bool firstBootId = bootId.empty() && !event.bootId.empty();

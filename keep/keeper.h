@@ -30,7 +30,7 @@ struct cKeepNotice {
 struct cKeepEvent {
     enum eKind {
         kTick,           // time passed
-        kAnnounced,      // the gateway sent an SSDP NOTIFY
+        kAnnounced,      // the gateway announced itself (SSDP NOTIFY) or showed a restart
         kDiscovered,     // the search the keeper asked for found the gateway
         kNotDiscovered,  // ... and found nothing
         kAddressChanged, // this host's address towards the gateway changed
@@ -40,6 +40,7 @@ struct cKeepEvent {
     eKind kind = kTick;
     bool alive = true;               // kAnnounced: ssdp:alive (false: ssdp:byebye)
     std::string bootId;              // kAnnounced: BOOTID.UPNP.ORG, or empty
+    bool restarted = false;          // kAnnounced: PCP showed a restart (epoch, ANNOUNCE)
     std::string address;             // kDiscovered, kAddressChanged: this host's address
     std::vector<cKeepEntry> entries; // kReload
 };
@@ -61,6 +62,8 @@ class cKeeper : no_copy {
     struct cSettings {
         int leaseSeconds = 3600; // 0: as long as the gateway allows
         int checkSeconds = 30;
+        // What the search looks for, as the log names it.
+        std::string gatewayKind = "UPnP gateway";
     };
 
     enum class eState {

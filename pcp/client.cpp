@@ -164,6 +164,8 @@ cPcpClient::eState cPcpClient::Poll(int pollMs) {
             datagram.pop_back(); // the terminating zero Read adds
         const cPcpAnswer got = DecodeAnswer(datagram);
         if (got.kind == cPcpAnswer::kPcpAnnounce) {
+            // Its epoch too: the answers after it must be read against the new one.
+            epoch.Observe(got.epoch, cClock::now());
             epoch.NoteRestart();
             continue;
         }

@@ -110,8 +110,55 @@ bool cPcpMappingGateway::FinishMap(cPcpAnswer& answer) {
         failure = client.LastFailure();
         return false;
     }
+    Answered();
     answer = client.Answer();
     return !Refused(answer);
+}
+
+void cPcpMappingGateway::Answered() {
+    everAnswered = true;
+    answeredAt = std::chrono::steady_clock::now();
+    if (!client.Epoch().TakeRestart())
+        return;
+    restarted = true;
+    // The gateway lost them, made over either protocol: no nonce of theirs
+    // is needed again, and none of them may count as held.
+    store.Reload();
+    store.RemoveGateway(client.ServerAddress());
+    store.Save();
+}
+
+bool cPcpMappingGateway::TakeGatewayRestart() {
+    const bool was = restarted;
+    restarted = false;
+    return was;
+}
+
+void cPcpMappingGateway::Announced(const cPcpAnswer& announcement) {
+    if (announcement.kind == cPcpAnswer::kPcpAnnounce) {
+        client.Epoch().Observe(announcement.epoch, std::chrono::steady_clock::now());
+        client.Epoch().NoteRestart();
+    } else if (announcement.kind == cPcpAnswer::kNatPmpAddress) {
+        client.Epoch().Observe(announcement.epoch, std::chrono::steady_clock::now());
+    } else {
+        return;
+    }
+    Answered();
+}
+
+bool cPcpMappingGateway::AskEpoch() {
+    if (everAnswered &&
+        std::chrono::steady_clock::now() - answeredAt < std::chrono::milliseconds(kEpochFreshMs))
+        return true;
+    // Any answer carries the epoch, a refusal too.
+    cPcpAnswer answer;
+    if (!StartExternalAddress())
+        return false;
+    FinishMap(answer);
+    if (client.State() != cPcpClient::kAnswered)
+        return false;
+    failure = cFailure();
+    return true;
 }
 
 bool cPcpMappingGateway::Map(const std::string& protocol, int internalPort,
@@ -176,7 +223,9 @@ bool cPcpMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
         result.warnings.push_back("PCP and NAT-PMP have no permanent mappings: asked for " +
                                   std::to_string(lease) + " s (renew it before it ends)");
     }
-    // A renewal must carry the nonce of the request that made the mapping.
+    // A renewal must carry the nonce of the request that made the mapping,
+    // which another run may have recorded.
+    store.Reload();
     const cStoredMapping* known = store.FindInternal(DialectName(), client.ServerAddress(),
                                                      wanted.protocol, wanted.internalPort);
     const cPcpNonce nonce = known ? known->nonce : MakePcpNonce();
@@ -184,6 +233,7 @@ bool cPcpMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
     if (!Map(wanted.protocol, wanted.internalPort, wanted.externalPort,
              static_cast<std::uint32_t>(lease), nonce, answer))
         return false;
+    store.Reload();
     if (answer.externalPort == 0 || answer.lifetime == 0) {
         failure = Make("NothingKept", "the gateway answered success but kept no mapping",
                        "ルーターは成功と答えましたがポートマップがありません");
@@ -222,6 +272,9 @@ bool cPcpMappingGateway::Add(const cMapping& wanted, cAddResult& result) {
 bool cPcpMappingGateway::Find(const std::string& protocol, int externalPort, bool& found,
                               cMapping& out) {
     failure = cFailure();
+    if (!AskEpoch())
+        return false;
+    store.Reload();
     const cStoredMapping* known =
         store.Find(DialectName(), client.ServerAddress(), protocol, externalPort);
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
@@ -239,6 +292,7 @@ bool cPcpMappingGateway::Find(const std::string& protocol, int externalPort, boo
 }
 
 bool cPcpMappingGateway::Delete(const std::string& protocol, int externalPort) {
+    store.Reload();
     const cStoredMapping* known =
         store.Find(DialectName(), client.ServerAddress(), protocol, externalPort);
     if (!known) {
@@ -256,6 +310,7 @@ bool cPcpMappingGateway::Delete(const std::string& protocol, int externalPort) {
     if (!Map(protocol, copy.internalPort, dialect == ePcpDialect::kPcp ? externalPort : 0, 0,
              copy.nonce, answer))
         return false;
+    store.Reload();
     store.Remove(copy.dialect, copy.gateway, copy.protocol, copy.externalPort);
     store.Save();
     return true;

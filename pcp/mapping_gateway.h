@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -15,9 +16,12 @@ constexpr int kPcpDefaultLeaseSeconds = 7200;
 // the stored nonce when this host made a mapping of the same protocol and
 // internal port before (as the protocols key mappings); a renewal should
 // suggest result.kept's external port, which the gateway may have changed. Find answers from
-// the store alone (a mapping this host made, not yet expired): a MAP to check
-// would also renew it. The server epoch is watched on every answer; a
-// restart (epoch backwards, or an ANNOUNCE) stays readable through
+// the store (a mapping this host made, not yet expired): a MAP to check would
+// also renew it. It asks the gateway for its epoch first (the external
+// address request) unless an answer came within kEpochFreshMs, so that a
+// periodic check notices a restart or a gateway gone. The server epoch is
+// watched on every answer; a restart (epoch backwards, or an ANNOUNCE)
+// forgets what the store holds for this gateway and stays readable through
 // TakeGatewayRestart() until taken.
 class cPcpMappingGateway : public cMappingGateway, public cGatewayEpochSource {
   public:
@@ -37,12 +41,19 @@ class cPcpMappingGateway : public cMappingGateway, public cGatewayEpochSource {
     bool StartExternalAddress();
     bool FinishExternalAddress(std::string& out);
 
+    // The address PCP names as the client, after this host was renumbered.
+    void SetLocalAddress(const std::string& address) { localAddress = address; }
+    // A datagram that arrived unasked from the server (the multicast group
+    // 224.0.0.1:5350): a PCP ANNOUNCE is a restart; a NAT-PMP address notice
+    // is one when its epoch went backwards. Other datagrams are ignored.
+    void Announced(const cPcpAnswer& announcement);
+
     ePcpDialect Dialect() const { return dialect; }
     // A PCP server that answered in NAT-PMP form: the caller may switch.
     bool ServerSpeaksNatPmpOnly() const { return natPmpOnly; }
     bool EpochKnown() const override { return client.Epoch().Known(); }
     std::uint32_t Epoch() const override { return client.Epoch().Last(); }
-    bool TakeGatewayRestart() override { return client.Epoch().TakeRestart(); }
+    bool TakeGatewayRestart() override;
     const char* DialectName() const;
 
   private:
@@ -52,6 +63,9 @@ class cPcpMappingGateway : public cMappingGateway, public cGatewayEpochSource {
     bool StartMap(const std::string& protocol, int internalPort, int suggestedExternalPort,
                   std::uint32_t lifetime, const cPcpNonce& nonce);
     bool FinishMap(cPcpAnswer& answer);
+    // After every answer: a restart the epoch shows drops the stored mappings.
+    void Answered();
+    bool AskEpoch();
 
     cPcpClient& client;
     ePcpDialect dialect;
@@ -60,6 +74,12 @@ class cPcpMappingGateway : public cMappingGateway, public cGatewayEpochSource {
     int budgetMs;
     cFailure failure;
     bool natPmpOnly = false;
+    bool restarted = false;
+    bool everAnswered = false;
+    std::chrono::steady_clock::time_point answeredAt;
 };
+
+// A check within this long of an answer trusts that answer's epoch.
+constexpr int kEpochFreshMs = 1000;
 
 const char* PcpDialectName(ePcpDialect dialect);

@@ -138,6 +138,14 @@ bool cMappingStore::Load() {
     return true;
 }
 
+bool cMappingStore::Reload() {
+    std::string text;
+    if (path.empty() || !ReadSmallFile(path, kMaxStoredBytes, text))
+        return false;
+    mappings = ParseStoredMappings(text);
+    return true;
+}
+
 bool cMappingStore::Save() const {
     return !path.empty() && WriteFileAtomically(path, FormatStoredMappings(mappings));
 }
@@ -178,6 +186,14 @@ void cMappingStore::Remove(const std::string& dialect, const std::string& gatewa
     for (auto it = mappings.begin(); it != mappings.end();)
         if (it->dialect == dialect && it->gateway == gateway && it->protocol == protocol &&
             it->externalPort == externalPort)
+            it = mappings.erase(it);
+        else
+            ++it;
+}
+
+void cMappingStore::RemoveGateway(const std::string& gateway) {
+    for (auto it = mappings.begin(); it != mappings.end();)
+        if (it->gateway == gateway)
             it = mappings.erase(it);
         else
             ++it;

@@ -37,6 +37,9 @@ class cMappingStore {
     // path: the file ("" keeps everything in memory only).
     explicit cMappingStore(std::string path) : path(std::move(path)) {}
     bool Load();
+    // Load, when the file can be read; otherwise what is in memory stays. For
+    // a long-lived holder: another run may have written the file meanwhile.
+    bool Reload();
     bool Save() const;
     const cStoredMapping* Find(const std::string& dialect, const std::string& gateway,
                                const std::string& protocol, int externalPort) const;
@@ -50,6 +53,8 @@ class cMappingStore {
     void Put(const cStoredMapping& mapping);
     void Remove(const std::string& dialect, const std::string& gateway, const std::string& protocol,
                 int externalPort);
+    // Every entry of this gateway: it restarted and lost them all.
+    void RemoveGateway(const std::string& gateway);
     const std::vector<cStoredMapping>& All() const { return mappings; }
 
   private:

@@ -11,6 +11,10 @@
 // blocking I/O, which cannot share the one poll loop of --protocol auto.
 
 constexpr std::uint16_t kPcpServerPort = 5351;
+// Where servers multicast what they announce unasked (PCP ANNOUNCE after a
+// restart, NAT-PMP's address notice): all hosts, the client port.
+constexpr const char* kPcpAnnounceGroup = "224.0.0.1";
+constexpr std::uint16_t kPcpClientPort = 5350;
 constexpr std::uint8_t kPcpVersion = 2;
 constexpr std::uint8_t kNatPmpVersion = 0;
 

@@ -139,4 +139,35 @@ TEST(PcpCli, ANatPmpOnlyServerIsNamedAndSilenceIsNoGateway) {
     EXPECT_NE(run.err.find("did not answer"), std::string::npos) << run.err;
 }
 
+// The lab shows a PCP server and a silent port; miniupnpd always speaks PCP.
+TEST(PcpCli, DoctorNamesANatPmpOnlyServerAndCountsItUsable) {
+    cPcpCli cli;
+    cli.server.SetHandler([](const std::string&, int) {
+        return tReplies{{std::string("\x00\x81\x00\x01\x00\x00\x00\x09", 8), false, 0}};
+    });
+    const cRun run = cli.Run({"--json", "doctor"});
+    EXPECT_EQ(run.status, kExitOk);
+    const nlohmann::json json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(nlohmann::json({json["pcpServer"], json["pcpAnswered"], json["pcpProtocol"],
+                              json["pcpVersion"]}),
+              nlohmann::json({"127.0.0.1", true, "natpmp", 0}));
+    EXPECT_NE(json["verdict"].get<std::string>().find("use --protocol natpmp"), std::string::npos);
+    // Asked once, during the search.
+    EXPECT_EQ(cli.server.Requests().size(), 1u);
+}
+
+TEST(PcpCli, KeepOverPcpNamesANatPmpOnlyServer) {
+    cPcpCli cli;
+    const std::string file = testing::TempDir() + "wendrel-pcp-cli-keep.conf";
+    std::ofstream(file) << "TCP 8080\n";
+    cli.server.SetHandler([](const std::string&, int) {
+        return tReplies{{std::string("\x00\x81\x00\x01\x00\x00\x00\x09", 8), false, 0}};
+    });
+    const cRun run = cli.Run({"--protocol", "pcp", "keep", file, "--once"});
+    EXPECT_EQ(run.status, kExitFailed);
+    EXPECT_NE(run.err.find("speaks NAT-PMP only: use --protocol natpmp"), std::string::npos)
+        << run.err;
+    std::remove(file.c_str());
+}
+
 } // namespace

@@ -187,6 +187,72 @@ TEST(PcpExchange, AnAnnounceDuringAnExchangeIsARestart) {
     EXPECT_TRUE(f.gateway.TakeGatewayRestart());
 }
 
+TEST(PcpExchange, WhatArrivesUnaskedIsARestartAsItsKindAndEpochSay) {
+    cPcpAnswer announce;
+    announce.kind = cPcpAnswer::kPcpAnnounce;
+    cPcpAnswer natPmpNotice;
+    natPmpNotice.kind = cPcpAnswer::kNatPmpAddress;
+    cPcpAnswer map;
+    map.kind = cPcpAnswer::kPcpMap;
+    const struct {
+        const char* what;
+        cPcpAnswer answer;
+        std::uint32_t epoch;
+        bool restart;
+    } cases[] = {
+        {"PCP ANNOUNCE", announce, 5001, true},
+        {"NAT-PMP notice, epoch backwards", natPmpNotice, 2, true},
+        {"NAT-PMP notice, epoch consistent", natPmpNotice, 5000, false},
+        {"a MAP answer nobody asked for", map, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        cFixture f;
+        f.server.SetHandler([](const std::string& request, int) {
+            return tReplies{{cFakePcpServer::PcpMapAnswer(request, 0, 3600, 5000, 8080), false, 0}};
+        });
+        cAddResult result;
+        ASSERT_TRUE(f.gateway.Add(Wanted(8080), result));
+        cPcpAnswer unasked = c.answer;
+        unasked.epoch = c.epoch;
+        f.gateway.Announced(unasked);
+        EXPECT_EQ(f.gateway.TakeGatewayRestart(), c.restart);
+        EXPECT_FALSE(f.gateway.TakeGatewayRestart());
+        // The gateway lost what it held: nothing is found, nothing is left to delete.
+        bool found = false;
+        cMapping known;
+        ASSERT_TRUE(f.gateway.Find("TCP", 8080, found, known));
+        EXPECT_EQ(found, !c.restart);
+        EXPECT_EQ(f.store.All().empty(), c.restart);
+    }
+}
+
+// keep holds its store for days while add and delete run beside it.
+TEST(PcpExchange, ALongLivedStoreKeepsWhatAnotherRunRecordedMeanwhile) {
+    cFixture f;
+    f.server.SetHandler([](const std::string& request, int) {
+        const auto asked =
+            static_cast<std::uint16_t>(std::uint8_t(request[42]) << 8 | std::uint8_t(request[43]));
+        return tReplies{
+            {cFakePcpServer::PcpMapAnswer(request, 0, request[7] ? 3600 : 0, 10, asked), false, 0}};
+    });
+    cMappingStore otherStore(cFixture::StorePath());
+    cPcpMappingGateway otherRun(f.client, ePcpDialect::kPcp, kLocal, otherStore, kBudgetMs);
+    cAddResult result;
+    ASSERT_TRUE(f.gateway.Add(Wanted(8080, 8080), result));
+    ASSERT_TRUE(otherRun.Add(Wanted(9090, 9090), result));
+    ASSERT_TRUE(f.gateway.Add(Wanted(8081, 8081), result));
+    cMappingStore file(cFixture::StorePath());
+    ASSERT_TRUE(file.Load());
+    EXPECT_EQ(file.All().size(), 3u);
+    // A delete by the other run is what this one's next check sees.
+    ASSERT_TRUE(otherRun.Delete("TCP", 8080));
+    bool found = true;
+    cMapping known;
+    ASSERT_TRUE(f.gateway.Find("TCP", 8080, found, known));
+    EXPECT_FALSE(found);
+}
+
 TEST(PcpExchange, ARenewalCarriesTheNonceEvenWhenAnotherPortWasGranted) {
     cFixture f;
     f.server.SetHandler([](const std::string& request, int) {

@@ -13,11 +13,11 @@
 
 namespace {
 
-int BoundSocket(std::uint16_t& port) {
+int BoundSocket(const char* host, std::uint16_t& port) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, host, &address.sin_addr);
     bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t size = sizeof address;
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
@@ -39,10 +39,10 @@ void Put16(std::string& out, std::size_t at, std::uint16_t value) {
 
 class cFakePcpServer::impl {
   public:
-    impl() {
-        fd = BoundSocket(port);
+    explicit impl(const char* address) {
+        fd = BoundSocket(address, port);
         std::uint16_t ignored = 0;
-        otherFd = BoundSocket(ignored);
+        otherFd = BoundSocket(address, ignored);
         thread = std::thread([this] { Run(); });
     }
     ~impl() {
@@ -94,7 +94,7 @@ class cFakePcpServer::impl {
     std::thread thread;
 };
 
-cFakePcpServer::cFakePcpServer() : p(new impl) {}
+cFakePcpServer::cFakePcpServer(const char* address) : p(new impl(address)) {}
 cFakePcpServer::~cFakePcpServer() = default;
 
 std::uint16_t cFakePcpServer::Port() const {

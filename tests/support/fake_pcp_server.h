@@ -1,6 +1,6 @@
 #pragma once
 
-// A fake PCP / NAT-PMP server on 127.0.0.1 for tests inside the private
+// A fake PCP / NAT-PMP server (on 127.0.0.1 unless told) for tests inside the private
 // network namespace: it records every request and answers each with what the
 // test's handler returns, from its own port or, to test the client's source
 // check, from a second socket. Shares no code with pcp/ on purpose.
@@ -27,7 +27,8 @@ class cFakePcpServer {
     // request: the bytes received; index: how many came before it.
     using tHandler = std::function<std::vector<cReply>(const std::string& request, int index)>;
 
-    cFakePcpServer();
+    // address: where it listens (dotted IPv4 of this host).
+    explicit cFakePcpServer(const char* address = "127.0.0.1");
     ~cFakePcpServer();
 
     std::uint16_t Port() const;

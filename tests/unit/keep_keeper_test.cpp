@@ -183,6 +183,13 @@ struct cRow {
     bool finished = false;
 };
 
+// PCP's epoch went backwards, or an ANNOUNCE came: no boot id, no goodbye.
+cKeepEvent Restarted() {
+    cKeepEvent event = Event(cKeepEvent::kAnnounced);
+    event.restarted = true;
+    return event;
+}
+
 cKeepEvent Moved() {
     cKeepEvent event = Event(cKeepEvent::kAddressChanged);
     event.address = "192.168.1.21";
@@ -211,6 +218,10 @@ TEST(Keeper, HeldMappingReactsToEachEventAsTheTableSays) {
         {"new boot id, mapping kept", eGateway::kAsAdded, Alive("2"), 5000, "Find TCP 8080", "held",
          "gateway-restarted"},
         {"same boot id again", eGateway::kLost, Alive("1"), 5000, "", "held", ""},
+        {"restart without boot id, mapping lost", eGateway::kLost, Restarted(), 5000,
+         "Find TCP 8080; Add TCP 8080", "held", "gateway-restarted restored"},
+        {"restart without boot id, gateway not up yet", eGateway::kUnreachable, Restarted(), 5000,
+         "Find TCP 8080", "held", "gateway-restarted"},
         {"goodbye", eGateway::kAsAdded, Alive("1", false), 5000, "", "held", "gateway-leaving"},
         {"address changed", eGateway::kAsAdded, Moved(), 5000, "Delete TCP 8080; Add TCP 8080",
          "held", "address-changed moved"},
