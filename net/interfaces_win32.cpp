@@ -16,6 +16,24 @@ namespace {
 // that grows between two calls.
 constexpr int kAdapterQueryTries = 3;
 
+// The adapters with their unicast addresses of one family; empty on failure.
+std::vector<unsigned char> QueryAdapters(ULONG family) {
+    ULONG size = 16 * 1024;
+    std::vector<unsigned char> buffer;
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    for (int tries = 0; tries < kAdapterQueryTries && result == ERROR_BUFFER_OVERFLOW; ++tries) {
+        buffer.assign(size, 0);
+        result = GetAdaptersAddresses(family,
+                                      GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                                          GAA_FLAG_SKIP_DNS_SERVER,
+                                      nullptr,
+                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    }
+    if (result != NO_ERROR)
+        buffer.clear();
+    return buffer;
+}
+
 std::string Narrow(const wchar_t* wide) {
     if (!wide || !*wide)
         return "";
@@ -32,21 +50,9 @@ std::string Narrow(const wchar_t* wide) {
 
 std::vector<cLocalInterface> GetLocalInterfaces() {
     std::vector<cLocalInterface> interfaces;
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int tries = 0; tries < kAdapterQueryTries && result == ERROR_BUFFER_OVERFLOW; ++tries) {
-        buffer.assign(size, 0);
-        result = GetAdaptersAddresses(AF_INET,
-                                      GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
-                                          GAA_FLAG_SKIP_DNS_SERVER,
-                                      nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
-    if (result != NO_ERROR)
-        return interfaces;
-    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
-         adapter = adapter->Next) {
+    const std::vector<unsigned char> buffer = QueryAdapters(AF_INET);
+    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
+         !buffer.empty() && adapter; adapter = adapter->Next) {
         if (adapter->OperStatus != IfOperStatusUp ||
             adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
             continue;
@@ -74,21 +80,9 @@ bool GetDefaultGateway(std::string& out) {
 
 std::vector<cLocalAddress6> GetLocalIPv6Addresses() {
     std::vector<cLocalAddress6> addresses;
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int tries = 0; tries < kAdapterQueryTries && result == ERROR_BUFFER_OVERFLOW; ++tries) {
-        buffer.assign(size, 0);
-        result = GetAdaptersAddresses(AF_INET6,
-                                      GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
-                                          GAA_FLAG_SKIP_DNS_SERVER,
-                                      nullptr,
-                                      reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
-    if (result != NO_ERROR)
-        return addresses;
-    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
-         adapter = adapter->Next) {
+    const std::vector<unsigned char> buffer = QueryAdapters(AF_INET6);
+    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
+         !buffer.empty() && adapter; adapter = adapter->Next) {
         if (adapter->OperStatus != IfOperStatusUp ||
             adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
             continue;
