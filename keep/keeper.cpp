@@ -398,7 +398,7 @@ bool cKeeper::Add(cKept& kept, tKeepTime now, bool renewal, cKeepStep& step) {
     if (!kept.staleClient.empty()) {
         // Refused deletes (a gateway that lets a host remove only its own
         // mappings) are left to the add, which says who holds the port.
-        if (!gateway.Delete(wanted.protocol, wanted.externalPort) &&
+        if (!gateway.Delete(wanted.protocol, kept.HeldPort()) &&
             gateway.LastFailure().code == 0)
             return false;
         kept.staleClient.clear();
@@ -420,6 +420,12 @@ bool cKeeper::Add(cKept& kept, tKeepTime now, bool renewal, cKeepStep& step) {
     kept.everHeld = true;
     kept.moving = false;
     kept.heldClient = wanted.internalClient;
+    // A PCP or NAT-PMP gateway may grant another port than the one asked for;
+    // the mapping is then checked and deleted there.
+    kept.grantedPort =
+        result.kept.externalPort > 0 && result.kept.externalPort != wanted.externalPort
+            ? result.kept.externalPort
+            : 0;
     kept.tries = 0;
     kept.reported.clear();
     // Renew at half the lease the gateway holds, when that is the shorter.
@@ -456,7 +462,7 @@ bool cKeeper::Check(cKept& kept, tKeepTime now, cKeepStep& step) {
     const std::string name = MappingName(wanted.protocol, wanted.externalPort);
     bool found = false;
     cMapping there;
-    if (!gateway.Find(wanted.protocol, wanted.externalPort, found, there)) {
+    if (!gateway.Find(wanted.protocol, kept.HeldPort(), found, there)) {
         const cFailure& failure = gateway.LastFailure();
         if (failure.code == 0)
             return false;
@@ -499,7 +505,7 @@ bool cKeeper::Leave(cKept& kept, cKeepStep& step) {
         kept.gone = true;
         return true;
     }
-    if (!gateway.Delete(kept.declared.mapping.protocol, kept.declared.mapping.externalPort)) {
+    if (!gateway.Delete(kept.declared.mapping.protocol, kept.HeldPort())) {
         const cFailure& failure = gateway.LastFailure();
         if (failure.code == 0)
             return false;

@@ -89,6 +89,10 @@ class cKeeper : no_copy {
         bool everHeld = false;
         bool moving = false; // the next add follows this host to a new address
         bool gone = false;   // deleted or dropped: leaves the table
+        int grantedPort = 0; // the external port the gateway granted instead (PCP, NAT-PMP)
+
+        // The external port to check and delete: the granted one, if any.
+        int HeldPort() const { return grantedPort ? grantedPort : declared.mapping.externalPort; }
     };
 
     cKeeper(cMappingGateway& gateway, const cSettings& settings);

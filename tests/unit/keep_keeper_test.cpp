@@ -32,9 +32,15 @@ class cFakeMappings : public cMappingGateway {
             result.owner = there->second;
             return Fail(718, "ConflictInMappingEntry");
         }
-        table[key] = wanted;
-        table[key].leaseSeconds = wanted.leaseSeconds == 0 ? 604800 : wanted.leaseSeconds;
-        result.kept = table[key];
+        // A gateway that grants another port maps that one instead.
+        const auto granted = grants.find(key);
+        const std::string mapped =
+            granted == grants.end() ? key : Key(wanted.protocol, granted->second);
+        table[mapped] = wanted;
+        table[mapped].externalPort =
+            granted == grants.end() ? wanted.externalPort : granted->second;
+        table[mapped].leaseSeconds = wanted.leaseSeconds == 0 ? 604800 : wanted.leaseSeconds;
+        result.kept = table[mapped];
         return true;
     }
     bool Find(const std::string& protocol, int port, bool& found, cMapping& out) override {
@@ -80,6 +86,7 @@ class cFakeMappings : public cMappingGateway {
 
     std::map<std::string, cMapping> table;
     std::map<std::string, bool> held;
+    std::map<std::string, int> grants; // asked "TCP 5000" -> port granted
     bool reachable = true;
     int faultCode = 0;
     std::vector<std::string> calls;
@@ -405,6 +412,21 @@ TEST(Keeper, ReloadAddsNewDeletesUnlistedAndRepointsChanged) {
     EXPECT_EQ(step.notices.front().text, "read the keep file again: 1 new, 1 removed, 1 changed");
     EXPECT_EQ(gateway.table.size(), 3u);
     EXPECT_EQ(gateway.table["TCP 3"].internalClient, "192.168.1.50");
+}
+
+TEST(Keeper, MappingOnAnotherPortThanAskedIsCheckedAndDeletedWhereGranted) {
+    cFakeMappings gateway;
+    gateway.grants["TCP 5000"] = 5001;
+    cKeeper keeper(gateway, Settings(3600, 30));
+    keeper.Handle(Reload({Entry("TCP", 5000)}), 0);
+    keeper.Handle(Found(), 0);
+    EXPECT_EQ(gateway.TakeCalls(), "Add TCP 5000");
+    const cKeepStep check = keeper.Handle(Event(cKeepEvent::kTick), 30000);
+    EXPECT_EQ(gateway.TakeCalls(), "Find TCP 5001");
+    EXPECT_EQ(Events(check), "");
+    keeper.Handle(Reload({}), 31000);
+    EXPECT_EQ(gateway.TakeCalls(), "Delete TCP 5001");
+    EXPECT_TRUE(gateway.table.empty());
 }
 
 TEST(Keeper, DayOfShortLeasesIsRenewedAtHalfTimeAndNeverLapses) {
