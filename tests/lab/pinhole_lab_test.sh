@@ -21,6 +21,9 @@ cli() {
     status=$?
     err=$(<"$errFile")
     rm -f "$errFile"
+    # wendrel-cli.exe ends its lines as Windows programs do
+    out=${out//$'\r'/}
+    err=${err//$'\r'/}
     actions=$(tail -n +"$((logLines + 1))" "$LAB_REQUEST_LOG" |
         sed -n 's/.*SOAPAction: .*#\([A-Za-z]*\).*/\1/p' | paste -sd ' ')
 }
