@@ -13,13 +13,9 @@ export WENDREL_LAB_NAME=bk-$$
 # Runs wendrel-cli on the client host; sets out, err, status and actions (the
 # SOAP actions miniupnpd logged meanwhile).
 cli() {
-    local errFile logLines
-    errFile=$(mktemp)
+    local logLines
     logLines=$(wc -l <"$LAB_REQUEST_LOG")
-    out=$("$lab" exec "$cli" "$@" 2>"$errFile")
-    status=$?
-    err=$(<"$errFile")
-    rm -f "$errFile"
+    run_cli "$@"
     actions=$(tail -n +"$((logLines + 1))" "$LAB_REQUEST_LOG" | sed -n 's/.*SOAPAction: .*#//p')
 }
 

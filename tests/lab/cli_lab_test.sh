@@ -28,16 +28,9 @@ expect_whole() { # what text pattern(ERE): the whole text, a single line include
 # collects what miniupnpd logged meanwhile (upnpc posts too).
 ourLog=
 cli() {
-    local errFile logLines
-    errFile=$(mktemp)
+    local logLines
     logLines=$(wc -l <"$LAB_REQUEST_LOG")
-    out=$("$lab" exec "${runner[@]}" "$cli" "$@" 2>"$errFile")
-    status=$?
-    err=$(<"$errFile")
-    # the Windows C runtime writes CR LF
-    out=${out//$'\r'/}
-    err=${err//$'\r'/}
-    rm -f "$errFile"
+    run_cli "$@"
     ourLog+=$(tail -n +"$((logLines + 1))" "$LAB_REQUEST_LOG")$'\n'
 }
 

@@ -25,20 +25,13 @@ expect_true() { # what python-expression-result
 # Runs wendrel-cli on the client host; sets out, err, status, searched (the
 # M-SEARCH datagrams it sent) and elapsedMs.
 cli() {
-    local errFile before after start
-    errFile=$(mktemp)
+    local before after start
     before=$("$lab" searches)
     start=$(date +%s%N)
-    out=$("$lab" exec "${runner[@]}" "$cli" "$@" 2>"$errFile")
-    status=$?
+    run_cli "$@"
     elapsedMs=$((($(date +%s%N) - start) / 1000000))
     after=$("$lab" searches)
     searched=$((after - before))
-    err=$(<"$errFile")
-    # the Windows C runtime writes CR LF
-    out=${out//$'\r'/}
-    err=${err//$'\r'/}
-    rm -f "$errFile"
 }
 
 # M-SEARCH datagrams sent so far out of eth0, eth1 and the bridge, one line.

@@ -47,6 +47,19 @@ expect_no_match() { # what text pattern(ERE)
     if grep -Eq -- "$3" <<<"$2"; then fail "$1: '$3' found in: $2"; else pass "$1"; fi
 }
 
+# Runs wendrel-cli on the lab's client host (through Wine with --wine); sets
+# out, err and status. wendrel-cli.exe ends its lines with CR LF, dropped here.
+run_cli() {
+    local errFile
+    errFile=$(mktemp)
+    out=$("$lab" exec "${runner[@]}" "$cli" "$@" 2>"$errFile")
+    status=$?
+    err=$(<"$errFile")
+    rm -f "$errFile"
+    out=${out//$'\r'/}
+    err=${err//$'\r'/}
+}
+
 json() { # python expression over `j` read from stdin
     python3 -c 'import json, sys; j = json.load(sys.stdin); v = eval(sys.argv[1]); print(v if isinstance(v, str) else json.dumps(v, ensure_ascii=False))' "$1"
 }

@@ -16,17 +16,10 @@ export WENDREL_LAB_NAME=p-$$
 
 # Runs wendrel-cli on the lab's client host; sets out, err, status and ms.
 cli() {
-    local errFile started
-    errFile=$(mktemp)
+    local started
     started=$(date +%s%N)
-    out=$("$lab" exec "${runner[@]}" "$cli" "$@" 2>"$errFile")
-    status=$?
+    run_cli "$@"
     ms=$((($(date +%s%N) - started) / 1000000))
-    err=$(<"$errFile")
-    # the Windows C runtime writes CR LF
-    out=${out//$'\r'/}
-    err=${err//$'\r'/}
-    rm -f "$errFile"
 }
 
 

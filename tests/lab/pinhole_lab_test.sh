@@ -14,16 +14,9 @@ export WENDREL_LAB_NAME=ph-$$
 # keeps the SOAP actions miniupnpd logged meanwhile.
 actions=
 cli() {
-    local errFile logLines
-    errFile=$(mktemp)
+    local logLines
     logLines=$(wc -l <"$LAB_REQUEST_LOG")
-    out=$("$lab" exec "${runner[@]}" "$cli" "$@" 2>"$errFile")
-    status=$?
-    err=$(<"$errFile")
-    rm -f "$errFile"
-    # wendrel-cli.exe ends its lines as Windows programs do
-    out=${out//$'\r'/}
-    err=${err//$'\r'/}
+    run_cli "$@"
     actions=$(tail -n +"$((logLines + 1))" "$LAB_REQUEST_LOG" |
         sed -n 's/.*SOAPAction: .*#\([A-Za-z]*\).*/\1/p' | paste -sd ' ')
 }

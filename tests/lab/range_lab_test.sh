@@ -17,15 +17,9 @@ export WENDREL_LAB_NAME=rg$kind${igd#--igd}-$$
 # Runs wendrel-cli on the client host; sets out, err, status and actions (the
 # SOAP actions miniupnpd logged meanwhile).
 cli() {
-    local errFile logLines
-    errFile=$(mktemp)
+    local logLines
     logLines=$(wc -l <"$LAB_REQUEST_LOG")
-    out=$("$lab" exec "${runner[@]}" "$cli" "$@" 2>"$errFile")
-    status=$?
-    err=$(<"$errFile")
-    out=${out//$'\r'/}
-    err=${err//$'\r'/}
-    rm -f "$errFile"
+    run_cli "$@"
     actions=$(tail -n +"$((logLines + 1))" "$LAB_REQUEST_LOG" | grep -oE 'SOAPAction: [^ ]*' |
         sed -E 's/.*#([A-Za-z]+).*/\1/' | sort | uniq -c | awk '{ print $2 "=" $1 }' | tr '\n' ' ')
 }
