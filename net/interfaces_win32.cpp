@@ -46,27 +46,38 @@ std::string Narrow(const wchar_t* wide) {
     return text;
 }
 
-} // namespace
-
-std::vector<cLocalInterface> GetLocalInterfaces() {
-    std::vector<cLocalInterface> interfaces;
-    const std::vector<unsigned char> buffer = QueryAdapters(AF_INET);
-    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
-         !buffer.empty() && adapter; adapter = adapter->Next) {
+// Calls visit(adapter, address) for each unicast address of the family on
+// every adapter that is up and not the loopback.
+template <typename tVisit>
+void ForEachUnicast(ULONG family, tVisit visit) {
+    const std::vector<unsigned char> buffer = QueryAdapters(family);
+    if (buffer.empty())
+        return;
+    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
+         adapter = adapter->Next) {
         if (adapter->OperStatus != IfOperStatusUp ||
             adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
             continue;
         for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
             const sockaddr* address = unicast->Address.lpSockaddr;
-            if (!address || address->sa_family != AF_INET ||
-                interfaces.size() >= kMaxLocalAddresses)
-                continue;
-            cLocalInterface entry;
-            entry.name = Narrow(adapter->FriendlyName);
-            entry.address = reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr;
-            interfaces.push_back(entry);
+            if (address && address->sa_family == static_cast<int>(family))
+                visit(*adapter, *address);
         }
     }
+}
+
+} // namespace
+
+std::vector<cLocalInterface> GetLocalInterfaces() {
+    std::vector<cLocalInterface> interfaces;
+    ForEachUnicast(AF_INET, [&](const IP_ADAPTER_ADDRESSES& adapter, const sockaddr& address) {
+        if (interfaces.size() >= kMaxLocalAddresses)
+            return;
+        cLocalInterface entry;
+        entry.name = Narrow(adapter.FriendlyName);
+        entry.address = reinterpret_cast<const sockaddr_in&>(address).sin_addr.s_addr;
+        interfaces.push_back(entry);
+    });
     return interfaces;
 }
 
@@ -80,30 +91,16 @@ bool GetDefaultGateway(std::string& out) {
 
 std::vector<cLocalAddress6> GetLocalIPv6Addresses() {
     std::vector<cLocalAddress6> addresses;
-    const std::vector<unsigned char> buffer = QueryAdapters(AF_INET6);
-    for (auto* adapter = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
-         !buffer.empty() && adapter; adapter = adapter->Next) {
-        if (adapter->OperStatus != IfOperStatusUp ||
-            adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
-            continue;
-        for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
-            const sockaddr* address = unicast->Address.lpSockaddr;
-            if (!address || address->sa_family != AF_INET6 ||
-                addresses.size() >= kMaxLocalAddresses)
-                continue;
-            std::uint8_t bytes[16];
-            std::memcpy(bytes, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr,
-                        sizeof bytes);
-            // link-local fe80::/10, multicast ff00::/8, loopback and unspecified
-            const bool linkLocal = bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80;
-            bool zeroHead = true;
-            for (int i = 0; i < 15; ++i)
-                zeroHead = zeroHead && bytes[i] == 0;
-            if (linkLocal || bytes[0] == 0xFF || (zeroHead && bytes[15] <= 1))
-                continue;
-            addresses.push_back({Narrow(adapter->FriendlyName),
-                                 static_cast<unsigned>(adapter->Ipv6IfIndex), Ipv6Text(bytes)});
-        }
-    }
+    ForEachUnicast(AF_INET6, [&](const IP_ADAPTER_ADDRESSES& adapter, const sockaddr& address) {
+        const in6_addr& ip = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+        if (addresses.size() >= kMaxLocalAddresses || IN6_IS_ADDR_LINKLOCAL(&ip) ||
+            IN6_IS_ADDR_LOOPBACK(&ip) || IN6_IS_ADDR_MULTICAST(&ip) ||
+            IN6_IS_ADDR_UNSPECIFIED(&ip) || IN6_IS_ADDR_V4MAPPED(&ip))
+            return;
+        std::uint8_t bytes[16];
+        std::memcpy(bytes, &ip, sizeof bytes);
+        addresses.push_back({Narrow(adapter.FriendlyName),
+                             static_cast<unsigned>(adapter.Ipv6IfIndex), Ipv6Text(bytes)});
+    });
     return addresses;
 }
