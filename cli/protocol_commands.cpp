@@ -22,6 +22,7 @@
 #include "pcp/result_code.h"
 #include "support/text.h"
 #include "support/text_encoding.h"
+#include "upnp/discovery.h"
 #include "upnp/mapping_gateway.h"
 
 namespace {
@@ -186,12 +187,6 @@ int List(const cCommandLine& line, cPcpMappingGateway& gateway, const cMappingSt
     return answered ? kExitOk : kExitFailed;
 }
 
-bool SearchBoth(cSSDP& ssdp) {
-    const bool ip = ssdp.Search(kWanIpConnection);
-    const bool ppp = ssdp.Search(kWanPppConnection);
-    return ip && ppp;
-}
-
 } // namespace
 
 eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
@@ -212,7 +207,7 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
     bool searching = ssdp.Open();
     if (searching) {
         ssdp.RestrictTo(onlyLocal);
-        searching = SearchBoth(ssdp);
+        searching = SearchConnectionServices(ssdp) == 2;
     }
     bool repeated = false;
     eProtocolFound pcpFound = eProtocolFound::kNone;
@@ -243,7 +238,7 @@ eProtocolFound DetectProtocol(const cCommandLine& line, cUPnP& gateway,
             cClock::now() - start >= std::chrono::milliseconds(kSsdpRepeatMs)) {
             // Sent twice, as Discover does: Wi-Fi loses single datagrams.
             repeated = true;
-            SearchBoth(ssdp);
+            SearchConnectionServices(ssdp);
         }
         // Also when nothing arrived: Poll resends when due and ends the budget.
         if (pcpAsking && client.Poll(0) != cPcpClient::kWaiting) {

@@ -11,9 +11,7 @@ namespace {
 
 bool SearchThrough(cSSDP& ssdp, std::uint32_t local) {
     ssdp.RestrictTo(local);
-    const bool ip = ssdp.Search(kWanIpConnection);
-    const bool ppp = ssdp.Search(kWanPppConnection);
-    return ip || ppp;
+    return SearchConnectionServices(ssdp) > 0;
 }
 
 // Fills in what the gateway's description and connection service tell.
@@ -46,6 +44,12 @@ void Examine(cGatewayCandidate& candidate) {
 }
 
 } // namespace
+
+int SearchConnectionServices(cSSDP& ssdp) {
+    const bool ip = ssdp.Search(kWanIpConnection);
+    const bool ppp = ssdp.Search(kWanPppConnection);
+    return int(ip) + int(ppp);
+}
 
 cSearchReport SearchEveryGateway(int timeoutMs, std::uint32_t onlyLocal) {
     cSearchReport report;

@@ -38,6 +38,10 @@ struct cSearchReport {
     std::vector<cGatewayCandidate> gateways; // one per distinct Location answered
 };
 
+// Sends the search for both connection services, WANIPConnection then
+// WANPPPConnection; returns how many of the two datagrams went out.
+int SearchConnectionServices(cSSDP& ssdp);
+
 // Searches through every interface (or only through onlyLocal, network byte
 // order), twice as discovery does, listens for the whole of timeoutMs, and
 // looks at every distinct gateway that answered: its description, then its

@@ -5,6 +5,7 @@
 #include "net/socket.h"
 #include "net/ssdp.h"
 #include "net/url.h"
+#include "upnp/discovery.h"
 
 cUPnP& cUPnP::GetInstance() {
     static cUPnP::impl instance;
@@ -15,12 +16,6 @@ namespace {
 
 // Answering devices whose descriptions are tried before a search gives up.
 constexpr int kMaxDiscoveryCandidates = 3;
-
-bool SearchBoth(cSSDP& ssdp) {
-    const bool ip = ssdp.Search(kWanIpConnection);
-    const bool ppp = ssdp.Search(kWanPppConnection);
-    return ip && ppp;
-}
 
 const char* OtherSearchedType(const std::string& type) {
     return type == kWanIpConnection ? kWanPppConnection : kWanIpConnection;
@@ -36,10 +31,11 @@ bool cUPnP::impl::Discover(int timeoutMs) {
     ssdp.RestrictTo(searchInterface);
     // Sent twice: Wi-Fi loses single datagrams, and a lost search costs the
     // whole time-out.
-    if (!SearchBoth(ssdp))
+    if (SearchConnectionServices(ssdp) != 2)
         return false;
     bool answered = ssdp.ReceiveWithin(kSsdpRepeatMs);
-    if (!answered && (!SearchBoth(ssdp) || !(answered = ssdp.Receive(timeoutMs))))
+    if (!answered &&
+        (SearchConnectionServices(ssdp) != 2 || !(answered = ssdp.Receive(timeoutMs))))
         return false;
     // A device whose description cannot be used does not end the search while
     // another may still answer; a few such devices at most.

@@ -8,6 +8,7 @@
 #include "net/socket_wait.h"
 #include "net/ssdp.h"
 #include "net/url.h"
+#include "upnp/discovery.h"
 #include "upnp/pinhole.h"
 #include "upnp/upnp.h"
 
@@ -25,12 +26,6 @@ struct cSearch {
     cLocalAddress6 via;
     cSSDP ssdp;
 };
-
-bool SearchBoth(cSSDP& ssdp) {
-    const bool ip = ssdp.Search(kWanIpConnection);
-    const bool ppp = ssdp.Search(kWanPppConnection);
-    return ip || ppp;
-}
 
 int MsUntil(cClock::time_point deadline) {
     const long long left =
@@ -54,7 +49,8 @@ cPinholes::eFound cPinholeGateway::Discover(int timeoutMs, const std::string& on
             continue;
         std::unique_ptr<cSearch> search(new cSearch);
         search->via = local;
-        if (search->ssdp.OpenIPv6(local.address, local.index) && SearchBoth(search->ssdp))
+        if (search->ssdp.OpenIPv6(local.address, local.index) &&
+            SearchConnectionServices(search->ssdp) > 0)
             searches.push_back(std::move(search));
     }
     if (searches.empty())
@@ -77,7 +73,7 @@ cPinholes::eFound cPinholeGateway::Discover(int timeoutMs, const std::string& on
         if (!ready) {
             if (!answered && cClock::now() >= repeatAt) {
                 for (const auto& search : searches)
-                    SearchBoth(search->ssdp);
+                    SearchConnectionServices(search->ssdp);
                 repeatAt = deadline;
             }
             continue;
