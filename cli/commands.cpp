@@ -177,10 +177,10 @@ int Add(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostrea
         return kExitUsage;
     }
     cUPnPMappingGateway mappings(gateway);
-    cAddResult result;
     cMapping wanted = ToMapping(entry, line.leaseSeconds);
     if (line.addCount > 1)
         return AddRangeOf(line, mappings, wanted, out, err);
+    cAddResult result;
     const std::string described = Describe(entry.protocol, entry.externalPort);
     const bool added =
         line.anyPort ? mappings.AddAnyPort(wanted, result) : mappings.Add(wanted, result);
@@ -206,6 +206,12 @@ int Add(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ostrea
     return kExitOk;
 }
 
+void SayNotDeleted(const std::string& protocol, int externalPort, const cFailure& failure,
+                   std::ostream& err) {
+    err << kPrefix << "the gateway did not delete " << Describe(protocol, externalPort) << ": "
+        << FailureText(failure) << "\n";
+}
+
 // A range: this host's mappings in it, never another host's.
 void DeleteRange(const cPortSpan& span, cUPnP& gateway, std::vector<cDeletion>& deletions,
                  std::ostream& err) {
@@ -221,9 +227,7 @@ void DeleteRange(const cPortSpan& span, cUPnP& gateway, std::vector<cDeletion>& 
     }
     for (const cRangeDeletion& port : range.ports) {
         if (port.failure.IsSet())
-            err << kPrefix << "the gateway did not delete "
-                << Describe(span.protocol, port.externalPort) << ": " << FailureText(port.failure)
-                << "\n";
+            SayNotDeleted(span.protocol, port.externalPort, port.failure, err);
         deletions.push_back({span.protocol, port.externalPort, port.failure, 0});
     }
     if (range.ports.empty())
@@ -244,9 +248,7 @@ int Delete(const cCommandLine& line, cUPnP& gateway, std::ostream& out, std::ost
         cDeletion deletion{span.protocol, span.externalPort, cFailure(), 0};
         if (!mappings.Delete(span.protocol, span.externalPort)) {
             deletion.failure = mappings.LastFailure();
-            err << kPrefix << "the gateway did not delete "
-                << Describe(span.protocol, span.externalPort) << ": "
-                << FailureText(deletion.failure) << "\n";
+            SayNotDeleted(span.protocol, span.externalPort, deletion.failure, err);
         }
         deletions.push_back(deletion);
     }
